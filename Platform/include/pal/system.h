@@ -1,0 +1,5 @@
+// Win32 system subset; see the area's source files for the semantics kept.
+#pragma once
+
+#include "pal/base.h"
+
