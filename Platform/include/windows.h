@@ -12,3 +12,6 @@
 #include "pal/process.h"
 #include "pal/time.h"
 #include "pal/system.h"
+#include "pal/library.h"
+#include "pal/spooler.h"
+#include "pal/color.h"

@@ -1,0 +1,4 @@
+// Colour management declarations; the Win32 subset lives in pal/color.h.
+#pragma once
+
+#include <windows.h>
