@@ -3,6 +3,9 @@
 
 #include <windows.h>
 
+typedef wchar_t _TCHAR;
+typedef wchar_t _TSCHAR;
+
 #define _tmain wmain
 #define _tcscpy_s wcscpy_s
 #define _tcsncpy_s wcsncpy_s
