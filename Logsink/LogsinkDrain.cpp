@@ -178,17 +178,20 @@ void SwitchLogFiles(const SYSTEMTIME& now) {
   g_logsink.pDailyFile = OpenLogFile(g_logsink.szDailyFileName, bDailyFits, &nDailyError);
   g_logsink.pPermanentFile =
       OpenLogFile(g_logsink.szPermanentFileName, bPermanentFits, &nPermanentError);
+
+  WriteFileHeader(g_logsink.pDailyFile, now.wYear, now.wMonth, now.wDay);
+  WriteFileHeader(g_logsink.pPermanentFile, now.wYear, now.wMonth, now.wDay);
+  // After the headers, so that the report is a line of the period like any other.
   if (g_logsink.pDailyFile == nullptr) {
     ReportOpenFailure(g_logsink.szDailyFileName, nDailyError, g_logsink.pPermanentFile);
   }
   if (g_logsink.pPermanentFile == nullptr) {
     ReportOpenFailure(g_logsink.szPermanentFileName, nPermanentError, g_logsink.pDailyFile);
   }
+
+  // A name that does not fit is never tried again.
   if (!bDailyFits) g_logsink.szDailyFileName[0] = L'\0';
   if (!bPermanentFits) g_logsink.szPermanentFileName[0] = L'\0';
-
-  WriteFileHeader(g_logsink.pDailyFile, now.wYear, now.wMonth, now.wDay);
-  WriteFileHeader(g_logsink.pPermanentFile, now.wYear, now.wMonth, now.wDay);
 
   swprintf_s(szValue, L"%04d/%02d/%02d", now.wYear, now.wMonth, now.wDay);
   WritePrivateProfileStringW(LOGSINK_SECTION_DATA, LOGSINK_KEY_DATE, szValue,

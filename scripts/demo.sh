@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The main job: a tour of the system on a demo machine root (demo-root/ in the work tree).
+# Installs what is missing, configures, builds, installs onto the demo machine's drive C,
+# then runs the logger the way its scheduled task does and feeds it from several processes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo="$PWD"
+
+step() { printf '\n== %s\n' "$*"; }
+show() {  # a file of the machine, with its Windows line ends made visible as plain lines
+  printf -- '-- %s\n' "${1#"$PAL_ROOT/"}"
+  sed 's/\r$//' "$1" | sed 's/^/   | /'
+}
+
+step "Dependencies and build"
+scripts/deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build
+
+export PAL_ROOT="$repo/demo-root"
+rm -rf "$PAL_ROOT"
+step "A fresh machine root: $PAL_ROOT"
+scripts/install.sh "$PAL_ROOT"
+
+x86="$PAL_ROOT/drive_c/Program Files (x86)/NORVANTE/TQ770/x86"
+logdir="$PAL_ROOT/drive_c/ProgramData/NORVANTE/TQ770/log"
+post() { "$x86/Logpost.exe" "$@"; }
+
+step "Logsink starts as its scheduled task would: working folder = log folder, '/l Logsink'"
+(cd "$logdir" && exec "$x86/Logsink.exe" /l Logsink) &
+logger=$!
+echo "Logsink runs as process $logger"
+# The channel opens once the drain thread runs; until then a record is simply dropped.
+for _ in $(seq 1 100); do
+  post 3 "[QNV]demo: logger is up"$'\n'
+  grep -q 'logger is up' "$logdir/Logsink_0001.log" 2>/dev/null && break
+  sleep 0.1
+done
+
+step "Records of several levels from several processes at once"
+writers=()
+post 0 "[QNV]demo: a fatal record from process A"$'\n' & writers+=($!)
+post 1 "[QNV]demo: an error from process B"$'\n' & writers+=($!)
+post 2 "[QNV]demo: a warning from process C"$'\n' & writers+=($!)
+post --count 3 --numbered --lf 3 "[QNV]demo: information from process D, record" & writers+=($!)
+post 4 "[QNV]demo: a debug record (above output level 3: dropped)"$'\n' & writers+=($!)
+post 5 "[QNV]demo: a trace record (dropped)"$'\n' & writers+=($!)
+post 3 "demo: no tag, dropped"$'\n' & writers+=($!)
+post 99 "[QNV]demo: a permanent record from process E"$'\n' & writers+=($!)
+wait "${writers[@]}"
+post 3 "[QNV]demo: the last record"$'\n'
+
+step "The period's files and the state file"
+show "$logdir/Logsink_0001.log"
+show "$logdir/Logsink_0001.per"
+show "$logdir/Logsink.dat"
+
+step "A console control event (Ctrl+C) ends the logger"
+kill -INT "$logger"
+status=0
+wait "$logger" || status=$?
+echo "Logsink ended with status $status (ended by SIGINT: 128 + 2)"
+lines=$(wc -l <"$logdir/Logsink_0001.log")
+echo "Every line was on disk before it ended: $lines lines in Logsink_0001.log"
+
+step "Done. The demo machine stays in $PAL_ROOT"
