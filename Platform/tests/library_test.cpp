@@ -23,7 +23,7 @@ TEST(LibraryTest, LoadsBindsAndFrees) {
   ASSERT_EQ(path.rfind(L"Z:\\", 0), 0u) << pal::ToUtf8(path);
   HMODULE module = LoadLibraryW(path.c_str());
   ASSERT_NE(module, nullptr);
-  auto cosine = reinterpret_cast<double (*)(double)>(GetProcAddress(module, "cos"));
+  auto cosine = reinterpret_cast<double (*)(double)>(reinterpret_cast<void (*)()>(GetProcAddress(module, "cos")));
   ASSERT_NE(cosine, nullptr);
   EXPECT_DOUBLE_EQ(cosine(0.0), 1.0);
   EXPECT_EQ(GetProcAddress(module, "NoSuchExport"), nullptr);
