@@ -377,6 +377,12 @@ TEST_F(FilesTest, HandleIoAndSizesBeyondFourGigabytes) {
   CloseHandle(ro);
   EXPECT_FALSE(ReadFile(ro, buffer, 1, &got, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+  HANDLE temp = CreateFileW(LR"(C:\temp.bin)", GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  ASSERT_NE(temp, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(PathFileExistsW(LR"(C:\temp.bin)"));
+  CloseHandle(temp);
+  EXPECT_FALSE(PathFileExistsW(LR"(C:\temp.bin)"));
 }
 
 TEST_F(FilesTest, CopyMoveDeleteAndFolders) {

@@ -8,7 +8,8 @@
 // line. Beyond Windows: each write replaces the whole file atomically (a temporary file
 // renamed over it) under a lock shared by every process of the machine, so concurrent
 // writers lose no key and a writer killed mid-write leaves the old or the new file, never a
-// torn one. Nothing is cached, so the all-NULL flush call only reports success.
+// torn one. Share modes of handles open on the file are not consulted. Nothing is cached:
+// the all-NULL flush call changes nothing and returns zero, as Windows documents for it.
 #pragma once
 
 #include "pal/base.h"
