@@ -50,6 +50,8 @@ std::wstring DefaultValue(LPCWSTR def) {
 ProfileAnswer ReadProfile(LPCWSTR section, LPCWSTR key, LPCWSTR def, LPCWSTR file) {
   ProfileAnswer answer;
   std::optional<ini::Document> doc = LoadProfile(file);
+  // Windows leaves ERROR_FILE_NOT_FOUND behind when the file is missing.
+  SetLastError(doc ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
   if (section == nullptr) {
     answer.is_list = true;
     if (doc) answer.list = doc->SectionNames();
@@ -142,7 +144,6 @@ const wchar_t* Ptr(const std::optional<std::wstring>& s) { return s ? s->c_str()
 DWORD WINAPI GetPrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpDefault,
                                       LPWSTR lpReturnedString, DWORD nSize, LPCWSTR lpFileName) {
   pal::ProfileAnswer answer = pal::ReadProfile(lpAppName, lpKeyName, lpDefault, lpFileName);
-  SetLastError(ERROR_SUCCESS);
   if (answer.is_list) return pal::CopyList(answer.list, lpReturnedString, nSize);
   return pal::CopyString(answer.value, lpReturnedString, nSize);
 }
@@ -154,7 +155,6 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
   auto def = pal::WideArg(lpDefault);
   auto file = pal::WideArg(lpFileName);
   pal::ProfileAnswer answer = pal::ReadProfile(pal::Ptr(section), pal::Ptr(key), pal::Ptr(def), pal::Ptr(file));
-  SetLastError(ERROR_SUCCESS);
   if (answer.is_list) {
     std::vector<std::string> list;
     for (const std::wstring& item : answer.list) list.push_back(pal::AnsiFromWide(item));

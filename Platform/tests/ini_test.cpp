@@ -82,6 +82,7 @@ TEST_F(IniTest, ReadsWithWindowsMatchingRules) {
     EXPECT_EQ(Get(c.section, c.key, c.def, file), c.want);
   }
   EXPECT_EQ(Get(L"Data", L"LogID", L"fallback", LR"(C:\missing.ini)"), L"fallback");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(Get(L"Data", L"LogID", L"fallback", LR"(C:\no\folder.ini)"), L"fallback");
 
   struct IntCase {
