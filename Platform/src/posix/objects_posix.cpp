@@ -26,6 +26,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -53,7 +54,12 @@ constexpr long kRecheckNanos = 200'000'000;
 constexpr uint32_t kFlagManualReset = 1;
 constexpr uint32_t kFlagReadOnly = 2;
 
+// The state page. `guard` serialises the decisions about one name (exists? re-initialise?)
+// without a system call when uncontended; it is set up once per file and survives every
+// re-initialisation. Everything from `magic` on belongs to the current object.
 struct SharedState {
+  uint32_t guard_ready;
+  pthread_mutex_t guard;  // robust: a process killed while deciding does not block the name
   uint32_t magic;
   uint32_t kind;
   uint64_t generation;
@@ -69,14 +75,35 @@ static_assert(sizeof(SharedState) <= kStateBytes);
 
 // Identifies this process in the mutex state; unlike a pid it is never reused.
 std::atomic<uint64_t> g_process_token{0};
+// Bumped in the child of a fork, whose thread inherits the parent thread's cached id.
+std::atomic<uint32_t> g_fork_epoch{0};
+
+[[maybe_unused]] const bool g_atfork_registered = [] {
+  pthread_atfork(nullptr, nullptr, [] {
+    g_process_token.store(0, std::memory_order_relaxed);
+    g_fork_epoch.fetch_add(1, std::memory_order_relaxed);
+  });
+  return true;
+}();
+
+// The kernel thread id, without a system call after the first.
+pid_t CurrentThreadId() {
+  struct Cached {
+    uint32_t epoch = UINT32_MAX;
+    pid_t tid = 0;
+  };
+  thread_local Cached cached;
+  const uint32_t epoch = g_fork_epoch.load(std::memory_order_relaxed);
+  if (cached.epoch != epoch) {
+    cached.tid = gettid();
+    cached.epoch = epoch;
+  }
+  return cached.tid;
+}
 
 uint64_t ProcessToken() {
   uint64_t token = g_process_token.load(std::memory_order_relaxed);
   if (token != 0) return token;
-  static std::once_flag atfork_once;
-  std::call_once(atfork_once, [] {
-    pthread_atfork(nullptr, nullptr, [] { g_process_token.store(0, std::memory_order_relaxed); });
-  });
   std::random_device random;
   token = (static_cast<uint64_t>(random()) << 32) ^ random() ^ static_cast<uint64_t>(getpid());
   if (token == 0) token = 1;
@@ -207,30 +234,30 @@ Result<std::string> HostPathOf(std::wstring_view name) {
 
 // ---- Shared state --------------------------------------------------------------------------
 
-std::error_code InitMutex(pthread_mutex_t* mutex) {
+std::error_code InitMutex(pthread_mutex_t* mutex, int type) {
   pthread_mutexattr_t attr;
   pthread_mutexattr_init(&attr);
   pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
   pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+  pthread_mutexattr_settype(&attr, type);
   int rc = pthread_mutex_init(mutex, &attr);
   pthread_mutexattr_destroy(&attr);
   return rc == 0 ? std::error_code() : ErrnoError(rc);
 }
 
-// Fills the state of a new object. The caller keeps everyone else away (guard lock, or an
+// Fills the state of a new object. The caller keeps everyone else away (the guard, or an
 // object nobody else can reach yet). A mutex asked for by its first owner is taken here, so
 // that no other process can get it between creation and ownership.
 std::error_code InitState(Entry& e, const CreateRequest& request, uint64_t generation) {
   SharedState* s = e.state;
-  std::memset(static_cast<void*>(s), 0, sizeof(SharedState));
+  std::memset(static_cast<void*>(&s->magic), 0, sizeof(SharedState) - offsetof(SharedState, magic));
   s->kind = static_cast<uint32_t>(request.kind);
   s->generation = generation;
   s->section_size = request.section_size;
   s->flags = (request.manual_reset ? kFlagManualReset : 0) | (request.read_only ? kFlagReadOnly : 0);
   if (request.kind == ObjectKind::kEvent) s->signaled = request.initial_state ? 1 : 0;
   if (request.kind == ObjectKind::kMutex) {
-    if (std::error_code ec = InitMutex(&s->mutex)) return ec;
+    if (std::error_code ec = InitMutex(&s->mutex, PTHREAD_MUTEX_RECURSIVE)) return ec;
     if (request.initial_state) {
       pthread_mutex_lock(&s->mutex);
       s->recursion = 1;
@@ -242,25 +269,57 @@ std::error_code InitState(Entry& e, const CreateRequest& request, uint64_t gener
   return {};
 }
 
-std::error_code MapState(Entry& e) {
-  if (e.state != nullptr) return {};
-  void* at = mmap(nullptr, kStateBytes, PROT_READ | PROT_WRITE, MAP_SHARED, e.fd, 0);
-  if (at == MAP_FAILED) return ErrnoError();
-  e.state = static_cast<SharedState*>(at);
-  return {};
+// Opens the name's file and maps its state page; a new file first gets its page and guard,
+// under a lock on the file itself since the guard does not exist yet.
+std::error_code PrepareFile(Entry& e, bool create) {
+  if (e.fd < 0) {
+    const int flags = O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0);
+    int fd = open(e.path.c_str(), flags, 0600);
+    if (fd < 0 && errno == ENOENT && create) {
+      if (std::error_code ec = MakeFolders(e.path)) return ec;
+      fd = open(e.path.c_str(), flags, 0600);
+    }
+    if (fd < 0) return ErrnoError();
+    e.fd = fd;
+  }
+  if (e.state == nullptr) {
+    struct stat st {};
+    if (fstat(e.fd, &st) != 0) return ErrnoError();
+    if (static_cast<size_t>(st.st_size) < kStateBytes) {
+      if (!create) return Win32Error(ERROR_FILE_NOT_FOUND);  // its creator has not got far yet
+      if (int err = RangeLock(e.fd, F_WRLCK, kGuardByte, true)) return ErrnoError(err);
+      std::error_code ec;
+      if (fstat(e.fd, &st) != 0) {
+        ec = ErrnoError();
+      } else if (static_cast<size_t>(st.st_size) < kStateBytes && ftruncate(e.fd, kStateBytes) != 0) {
+        ec = ErrnoError();
+      }
+      RangeLock(e.fd, F_UNLCK, kGuardByte, false);
+      if (ec) return ec;
+    }
+    void* at = mmap(nullptr, kStateBytes, PROT_READ | PROT_WRITE, MAP_SHARED, e.fd, 0);
+    if (at == MAP_FAILED) return ErrnoError();
+    e.state = static_cast<SharedState*>(at);
+  }
+  std::atomic_ref<uint32_t> ready(e.state->guard_ready);
+  if (ready.load(std::memory_order_acquire) == kMagic) return {};
+  if (!create) return Win32Error(ERROR_FILE_NOT_FOUND);
+  if (int err = RangeLock(e.fd, F_WRLCK, kGuardByte, true)) return ErrnoError(err);
+  std::error_code ec;
+  if (ready.load(std::memory_order_acquire) != kMagic) {
+    ec = InitMutex(&e.state->guard, PTHREAD_MUTEX_NORMAL);
+    if (!ec) ready.store(kMagic, std::memory_order_release);
+  }
+  RangeLock(e.fd, F_UNLCK, kGuardByte, false);
+  return ec;
 }
 
 // Turns the file of a dead object into a new object.
 std::error_code Reinitialise(Entry& e, const CreateRequest& request) {
-  struct stat st {};
-  if (fstat(e.fd, &st) != 0) return ErrnoError();
+  uint64_t generation = 1;
+  if (e.state->magic == kMagic) generation = e.state->generation + 1;
   // Cutting back to the state page zeroes whatever a former section held.
   if (ftruncate(e.fd, kStateBytes) != 0) return ErrnoError();
-  if (std::error_code ec = MapState(e)) return ec;
-  uint64_t generation = 1;
-  if (static_cast<size_t>(st.st_size) >= kStateBytes && e.state->magic == kMagic) {
-    generation = e.state->generation + 1;
-  }
   if (request.kind == ObjectKind::kSection &&
       ftruncate(e.fd, static_cast<off_t>(kStateBytes + request.section_size)) != 0) {
     return ErrnoError();
@@ -269,7 +328,7 @@ std::error_code Reinitialise(Entry& e, const CreateRequest& request) {
   return InitState(e, request, generation);
 }
 
-// Decides, under the guard lock, whether the object exists, and takes the life lock.
+// Decides, under the guard, whether the object exists, and takes the life lock.
 std::error_code DecideUnderGuard(Entry& e, ObjectKind kind, const CreateRequest* create, bool* created) {
   int err = RangeLock(e.fd, F_WRLCK, kLifeByte, false);
   if (err == 0) {
@@ -285,35 +344,43 @@ std::error_code DecideUnderGuard(Entry& e, ObjectKind kind, const CreateRequest*
   }
   if (err != EAGAIN && err != EACCES) return ErrnoError(err);
   if (int rc = RangeLock(e.fd, F_RDLCK, kLifeByte, false)) return ErrnoError(rc);
-  std::error_code ec = MapState(e);
-  if (!ec && (e.state->magic != kMagic || e.state->kind != static_cast<uint32_t>(kind))) {
-    ec = Win32Error(ERROR_INVALID_HANDLE);
+  if (e.state->magic != kMagic || e.state->kind != static_cast<uint32_t>(kind)) {
+    RangeLock(e.fd, F_UNLCK, kLifeByte, false);
+    return Win32Error(ERROR_INVALID_HANDLE);
   }
-  if (ec) RangeLock(e.fd, F_UNLCK, kLifeByte, false);
   *created = false;
+  return {};
+}
+
+std::error_code AttachOnce(Entry& e, ObjectKind kind, const CreateRequest* create, bool* created) {
+  if (std::error_code ec = PrepareFile(e, create != nullptr)) return ec;
+  pthread_mutex_t* guard = &e.state->guard;
+  int rc = pthread_mutex_lock(guard);
+  // A process killed while deciding left nothing half done that matters: a half-built
+  // object has no life lock, so it is dead and is built again.
+  if (rc == EOWNERDEAD) rc = pthread_mutex_consistent(guard);
+  if (rc != 0) return ErrnoError(rc);
+  std::error_code ec = DecideUnderGuard(e, kind, create, created);
+  pthread_mutex_unlock(guard);
   return ec;
+}
+
+bool FileWasRemoved(const Entry& e) {
+  struct stat st {};
+  return e.fd >= 0 && (fstat(e.fd, &st) != 0 || st.st_nlink == 0);
 }
 
 // Makes this process a holder of the named object (its first reference). Caller holds e.mu.
 std::error_code Attach(Entry& e, ObjectKind kind, const CreateRequest* create, bool* created) {
-  if (e.fd >= 0) {
-    struct stat st {};
-    // A file unlinked with its machine root no longer stands for the name.
-    if (fstat(e.fd, &st) != 0 || st.st_nlink == 0) DropFile(e);
+  // A cached file stops standing for its name only when someone removes the machine root's
+  // folders. Checking that costs a system call, so it is done before creating (where a
+  // stale file would hide the new object) and when a name seems absent, not on every open.
+  if (create != nullptr && FileWasRemoved(e)) DropFile(e);
+  std::error_code ec = AttachOnce(e, kind, create, created);
+  if (ec == Win32Error(ERROR_FILE_NOT_FOUND) && FileWasRemoved(e)) {
+    DropFile(e);
+    ec = AttachOnce(e, kind, create, created);
   }
-  if (e.fd < 0) {
-    const int flags = O_RDWR | O_CLOEXEC | (create != nullptr ? O_CREAT : 0);
-    int fd = open(e.path.c_str(), flags, 0600);
-    if (fd < 0 && errno == ENOENT && create != nullptr) {
-      if (std::error_code ec = MakeFolders(e.path)) return ec;
-      fd = open(e.path.c_str(), flags, 0600);
-    }
-    if (fd < 0) return ErrnoError();
-    e.fd = fd;
-  }
-  if (int err = RangeLock(e.fd, F_WRLCK, kGuardByte, true)) return ErrnoError(err);
-  std::error_code ec = DecideUnderGuard(e, kind, create, created);
-  RangeLock(e.fd, F_UNLCK, kGuardByte, false);
   return ec;
 }
 
@@ -595,7 +662,7 @@ std::error_code ReleaseMutexOwnership(HANDLE mutex) {
   // The robust futex word carries the owner's thread id (the kernel clears it when the
   // owner dies), so this tells the owner apart even from a thread that reuses a dead id.
   const int word = std::atomic_ref<int>(s->mutex.__data.__lock).load();
-  if ((static_cast<unsigned>(word) & FUTEX_TID_MASK) != static_cast<unsigned>(gettid())) {
+  if ((static_cast<unsigned>(word) & FUTEX_TID_MASK) != static_cast<unsigned>(CurrentThreadId())) {
     return Win32Error(ERROR_NOT_OWNER);
   }
   const bool last = --s->recursion == 0;
