@@ -53,7 +53,6 @@ std::optional<SYSTEMTIME> SystemTimeFromFileTime(uint64_t ticks) {
     rest -= len;
     ++year;
   }
-  if (year > 30827) return std::nullopt;
   int month = 1;
   while (rest >= DaysInMonth(static_cast<int>(year), month)) rest -= DaysInMonth(static_cast<int>(year), month++);
   st.wYear = static_cast<WORD>(year);

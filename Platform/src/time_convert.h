@@ -12,7 +12,7 @@ namespace pal {
 inline constexpr int64_t kUnixEpochAsFileTime = 116444736000000000LL;
 
 std::optional<uint64_t> FileTimeFromSystemTime(const SYSTEMTIME& st);
-// Fails beyond year 30827, as Windows does.
+// Fails from 0x8000000000000000 on, as Windows does.
 std::optional<SYSTEMTIME> SystemTimeFromFileTime(uint64_t ticks);
 
 inline uint64_t ToTicks(const FILETIME& ft) {

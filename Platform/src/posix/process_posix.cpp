@@ -6,7 +6,6 @@
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/pidfd.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -40,6 +39,8 @@ namespace pal {
 namespace {
 
 constexpr DWORD kErrorDirectory = 267;
+// waitid() on a pidfd (P_PIDFD); the C library headers of this host do not name it.
+const idtype_t kPidfdIdType = static_cast<idtype_t>(3);
 
 // Waits for `fd` to become readable; INFINITE has no limit. Restarts after signals with
 // the time that is left.
@@ -81,7 +82,7 @@ class Child {
     int fd = pidfd_;
     std::thread([fd] {
       siginfo_t info{};
-      while (waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(fd), &info, WEXITED) != 0 &&
+      while (waitid(kPidfdIdType, static_cast<id_t>(fd), &info, WEXITED) != 0 &&
              errno == EINTR) {
       }
       close(fd);
@@ -104,7 +105,7 @@ class Child {
     std::lock_guard lock(mutex_);
     if (!status_) {
       siginfo_t info{};
-      if (waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd_), &info, WEXITED | WNOHANG) != 0 ||
+      if (waitid(kPidfdIdType, static_cast<id_t>(pidfd_), &info, WEXITED | WNOHANG) != 0 ||
           info.si_pid == 0) {
         return STILL_ACTIVE;
       }
@@ -298,21 +299,36 @@ std::optional<std::string> FindProgram(std::wstring_view name, bool add_extensio
   return std::nullopt;
 }
 
+struct FoundProgram {
+  std::string host;
+  // Set when the program's name took in blanks of an unquoted command line: the text of
+  // the name, and where the arguments begin.
+  std::optional<std::wstring> spaced_name;
+  size_t arguments_at = 0;
+};
+
 // Without an application name, an unquoted program path may contain blanks: Windows tries
 // the text up to each blank in turn ("C:\Program", "C:\Program Files", ...) until a file
 // exists.
-std::optional<std::string> FindProgramInCommandLine(std::wstring_view line) {
+std::optional<FoundProgram> FindProgramInCommandLine(std::wstring_view line) {
   size_t start = 0;
   while (start < line.size() && (line[start] == L' ' || line[start] == L'\t')) ++start;
   line.remove_prefix(start);
   if (!line.empty() && line[0] == L'"') {
     size_t close = line.find(L'"', 1);
-    return FindProgram(line.substr(1, close == std::wstring_view::npos ? std::wstring_view::npos : close - 1), true);
+    auto host = FindProgram(line.substr(1, close == std::wstring_view::npos ? std::wstring_view::npos : close - 1), true);
+    if (!host) return std::nullopt;
+    return FoundProgram{*host, std::nullopt, 0};
   }
+  bool first_token = true;
   for (size_t pos = 0; pos <= line.size(); ++pos) {
     if (pos < line.size() && line[pos] != L' ' && line[pos] != L'\t') continue;
     if (pos == 0) continue;
-    if (auto found = FindProgram(line.substr(0, pos), true)) return found;
+    if (auto host = FindProgram(line.substr(0, pos), true)) {
+      if (first_token) return FoundProgram{*host, std::nullopt, 0};
+      return FoundProgram{*host, std::wstring(line.substr(0, pos)), start + pos};
+    }
+    first_token = false;
   }
   return std::nullopt;
 }
@@ -365,15 +381,24 @@ namespace {
 
 Result<SpawnedChild> SpawnProgram(const SpawnRequest& request) {
   std::optional<std::string> program;
+  std::vector<std::wstring> args;
   if (request.application_name) {
     program = FindProgram(*request.application_name, false);
-  } else {
-    program = FindProgramInCommandLine(request.command_line);
+    args = request.command_line.empty() ? std::vector<std::wstring>{*request.application_name}
+                                        : SplitCommandLine(request.command_line);
+  } else if (auto found = FindProgramInCommandLine(request.command_line)) {
+    program = found->host;
+    if (found->spaced_name) {
+      // Splitting at the name's blanks, as the child's own run-time would on Windows, would
+      // hand it pieces of its own path as arguments; it gets its name whole instead.
+      args = SplitCommandLine(L"x " + request.command_line.substr(found->arguments_at));
+      args[0] = *found->spaced_name;
+    } else {
+      args = SplitCommandLine(request.command_line);
+    }
   }
   if (!program) return Win32Error(ERROR_FILE_NOT_FOUND);
 
-  std::vector<std::wstring> args = SplitCommandLine(request.command_line);
-  if (request.command_line.empty() && request.application_name) args = {*request.application_name};
   // A host program (outside drive C, like the archiver) cannot map Windows paths itself.
   if (!IsInsideDriveC(*program)) {
     for (size_t i = 1; i < args.size(); ++i) args[i] = MapArgumentForHost(args[i]);
@@ -423,7 +448,7 @@ Result<SpawnedChild> SpawnProgram(const SpawnRequest& request) {
   pid_t pid = 0;
   int err = posix_spawn(&pid, program->c_str(), &actions, &attr, argv.data(), environ);
   if (err != 0) return ErrnoError(err);
-  int pidfd = pidfd_open(pid, 0);
+  int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
   if (pidfd < 0) {
     int e = errno;
     kill(pid, SIGKILL);
