@@ -16,11 +16,9 @@
 
 // CSIDL_PROGRAM_FILES "C:\Program Files", CSIDL_PROGRAM_FILESX86 "C:\Program Files (x86)",
 // CSIDL_COMMON_APPDATA "C:\ProgramData", CSIDL_WINDOWS "C:\Windows", CSIDL_SYSTEM
-// "C:\Windows\System32". pszPath holds MAX_PATH characters.
-// SHGetSpecialFolderPathW: fCreate creates a missing folder; FALSE for another CSIDL or when
-// the folder is missing and not created.
+// "C:\Windows\System32". pszPath holds MAX_PATH characters. These folders exist on every
+// Windows machine, so the path is answered even when the machine root lacks the folder;
+// fCreate (CSIDL_FLAG_CREATE for SHGetFolderPath) creates it. Another CSIDL: FALSE / E_FAIL.
 BOOL WINAPI SHGetSpecialFolderPathW(HWND hwnd, LPWSTR pszPath, int csidl, BOOL fCreate);
-// S_OK; E_FAIL (another CSIDL); with CSIDL_FLAG_CREATE a missing folder is created; without
-// it the path is returned whether or not the folder exists, as Windows does for these.
 HRESULT WINAPI SHGetFolderPathW(HWND hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPWSTR pszPath);
 HRESULT WINAPI SHGetFolderPathA(HWND hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPSTR pszPath);

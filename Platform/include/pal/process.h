@@ -65,17 +65,24 @@ typedef struct _PROCESS_INFORMATION {
   DWORD dwThreadId;
 } PROCESS_INFORMATION, *PPROCESS_INFORMATION, *LPPROCESS_INFORMATION;
 
-// Starts a program. The command line is split by Windows' rules (see CommandLineToArgvW);
-// the program is lpApplicationName, else the first token. Its Windows path (C:\..., Z:\...,
-// relative) is mapped to the host; without an extension ".exe" is tried first, as Windows
-// does, then the name as given. The child gets the split arguments as argv (argv[0] the
-// first token), this process's environment (lpEnvironment is ignored) and current folder, or
-// lpCurrentDirectory. CREATE_NO_WINDOW, or STARTF_USESHOWWINDOW with SW_HIDE, gives it a
-// hidden console: its standard streams are /dev/null. Handles are never inherited (the
-// layer's descriptors are close-on-exec whatever bInheritHandles says).
-// Fails with FALSE and ERROR_FILE_NOT_FOUND (no such program), ERROR_PATH_NOT_FOUND,
-// ERROR_ACCESS_DENIED, ERROR_BAD_EXE_FORMAT, ERROR_DIRECTORY (bad current folder).
-// hThread of the result is waitable too and ends with the process.
+// Starts a program. The program is lpApplicationName (a path, no extension added), else the
+// start of the command line: a quoted name, or an unquoted one that may contain blanks, tried
+// up to each blank in turn ("C:\Program Files (x86)\...\Logsweep.exe" unquoted works, as on
+// Windows). Its Windows path (C:\..., Z:\..., relative) is mapped to the host; a name without
+// an extension is tried with ".exe" first, then as it is (host programs have none); a bare
+// name is looked for beside the running program, in the current folder and along PATH.
+// The child gets the command line split by Windows' rules (see CommandLineToArgvW) as argv,
+// except that a name found by taking in blanks stays one argument. A program outside drive C
+// (a host program, such as the archiver behind 7za.exe) cannot map Windows paths itself: its
+// arguments that are absolute Windows paths, or a switch glued to one ("-oC:\dir"), are
+// passed as host paths. The child inherits this process's environment (lpEnvironment is
+// ignored) and current folder, or runs in lpCurrentDirectory. CREATE_NO_WINDOW, or
+// STARTF_USESHOWWINDOW with SW_HIDE, gives it a hidden console: its standard streams are
+// /dev/null; STARTF_USESTDHANDLES is not supported. Only the standard streams are inherited,
+// whatever bInheritHandles says, so no handle of the layer outlives its owner in a child.
+// Fails with FALSE and ERROR_FILE_NOT_FOUND (no such program), ERROR_ACCESS_DENIED,
+// ERROR_BAD_EXE_FORMAT, ERROR_DIRECTORY (bad current folder), ERROR_NOT_SUPPORTED
+// (CREATE_SUSPENDED). hThread of the result is waitable too and ends with the process.
 BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
                            LPSECURITY_ATTRIBUTES lpProcessAttributes,
                            LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
@@ -85,8 +92,8 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
 
 // STILL_ACTIVE while the process runs, then its exit status.
 BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
-// Kills the process (SIGKILL); its exit code as seen by a later GetExitCodeProcess is the
-// signal's status 137, not uExitCode (a Linux process cannot be given another's status).
+// Kills the process (SIGKILL); GetExitCodeProcess on this handle then reports uExitCode,
+// while a Linux parent of the child would see the signal.
 BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode);
 [[noreturn]] void WINAPI ExitProcess(UINT uExitCode);
 DWORD WINAPI GetCurrentProcessId();
@@ -112,7 +119,8 @@ uintptr_t _beginthreadex(void* security, unsigned stack_size,
                          unsigned(__stdcall* start_address)(void*), void* arglist,
                          unsigned initflag, unsigned* thrdaddr);
 BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
-// Ends the calling thread (one started by CreateThread/_beginthreadex) with the code.
+// Ends the calling thread (one started by CreateThread/_beginthreadex) with the code; the
+// stack unwinds, so destructors run.
 [[noreturn]] void WINAPI ExitThread(DWORD dwExitCode);
 
 // ---- Command line, module, environment -----------------------------------------------------

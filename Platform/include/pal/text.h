@@ -35,14 +35,15 @@
 #define WC_NO_BEST_FIT_CHARS 0x00000400
 #define WC_ERR_INVALID_CHARS 0x00000080
 
-// Returns 1252.
+// Returns 1252. There is no separate OEM table: GetOEMCP and CP_OEMCP are 1252 as well.
 UINT WINAPI GetACP();
 UINT WINAPI GetOEMCP();
 
 // Converts wide text to the code page. cchWideChar -1: up to and including the terminator.
 // cbMultiByte 0: returns the size needed. lpDefaultChar replaces characters the code page
 // lacks ('?' by default) and *lpUsedDefaultChar tells whether that happened (CP_UTF8 accepts
-// neither: ERROR_INVALID_PARAMETER). Output too small: 0, ERROR_INSUFFICIENT_BUFFER.
+// neither: ERROR_INVALID_PARAMETER). No best-fit mapping: U+0100 becomes '?', not 'A'.
+// Output too small: 0, ERROR_INSUFFICIENT_BUFFER. Another code page: ERROR_INVALID_PARAMETER.
 int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
                                LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar,
                                LPBOOL lpUsedDefaultChar);
@@ -183,7 +184,9 @@ errno_t _wmakepath_s(wchar_t* path, size_t size, const wchar_t* drive, const wch
                      const wchar_t* fname, const wchar_t* ext);
 
 // Windows' lstr calls: null pointers are tolerated (length 0; null sorts before any text).
-// lstrcmpi folds case beyond ASCII, as Windows' linguistic comparison does.
+// lstrcmp/lstrcmpi order like Windows' word comparison for the letters of Western scripts:
+// case-insensitively first, and (lstrcmp) lower case before upper case between texts that
+// differ only in case; the result is -1, 0 or 1. Case folding covers Latin, Greek, Cyrillic.
 int WINAPI lstrcmpW(LPCWSTR a, LPCWSTR b);
 int WINAPI lstrcmpiW(LPCWSTR a, LPCWSTR b);
 int WINAPI lstrcmpA(LPCSTR a, LPCSTR b);
