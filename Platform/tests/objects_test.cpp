@@ -445,6 +445,8 @@ TEST_F(ObjectsTest, SectionContentsAreSharedAcrossProcesses) {
       EXPECT_EQ(GetLastError(), c.error);
     }
   }
+  EXPECT_EQ(WaitForSingleObject(section, 0), WAIT_FAILED) << "a section is not waitable";
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   CloseHandle(reader);
   CloseHandle(section);
 }

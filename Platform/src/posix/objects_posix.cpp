@@ -117,7 +117,9 @@ struct Entry {
   explicit Entry(std::string host_path) : path(std::move(host_path)) {}
   const std::string path;  // empty for an unnamed object
   std::mutex mu;           // guards everything below
-  int refs = 0;            // handles + views + an owned mutex
+  // Handles + views + an owned mutex. Going from or to 0 happens under `mu` together with
+  // the life lock; a holder of a handle may add one more without it.
+  std::atomic<int> refs{0};
   bool evicted = false;
   int fd = -1;
   SharedState* state = nullptr;
@@ -384,10 +386,8 @@ std::error_code Attach(Entry& e, ObjectKind kind, const CreateRequest* create, b
   return ec;
 }
 
-void AddRef(Entry& e) {
-  std::lock_guard lock(e.mu);
-  ++e.refs;
-}
+// For a caller that already holds a reference (a handle), so the count cannot be 0 here.
+void AddRef(Entry& e) { e.refs.fetch_add(1); }
 
 void Unref(Entry& e) {
   std::lock_guard lock(e.mu);
@@ -434,6 +434,22 @@ void FutexWait(uint32_t* word, uint32_t expected, const timespec& until) {
 
 void FutexWake(uint32_t* word, int count) { syscall(SYS_futex, word, FUTEX_WAKE, count, nullptr, nullptr, 0); }
 
+int TimedLock(pthread_mutex_t* mutex, DWORD timeout_ms) {
+  const Deadline deadline(timeout_ms);
+#if defined(__SANITIZE_THREAD__)
+  // This compiler's ThreadSanitizer does not see pthread_mutex_clocklock, nor an abandoned
+  // mutex taken by pthread_mutex_timedlock; its build polls with trylock, which it follows.
+  for (;;) {
+    int rc = pthread_mutex_trylock(mutex);
+    if (rc != EBUSY) return rc;
+    if (!Before(Now(), deadline.at)) return ETIMEDOUT;
+    usleep(1000);
+  }
+#else
+  return pthread_mutex_clocklock(mutex, CLOCK_MONOTONIC, &deadline.at);
+#endif
+}
+
 class KernelObjectHandle final : public HandleObject {
  public:
   KernelObjectHandle(HandleKind kind, std::shared_ptr<Entry> entry, DWORD access)
@@ -446,6 +462,7 @@ class KernelObjectHandle final : public HandleObject {
   DWORD access() const { return access_; }
 
   WaitResult Wait(DWORD timeout_ms) override {
+    if (kind() == HandleKind::kSection) return HandleObject::Wait(timeout_ms);  // not waitable
     if ((access_ & SYNCHRONIZE) == 0) {
       SetLastError(ERROR_ACCESS_DENIED);
       return WaitResult::kFailed;
@@ -488,10 +505,7 @@ class KernelObjectHandle final : public HandleObject {
       rc = pthread_mutex_trylock(&s->mutex);
       if (rc == EBUSY) rc = ETIMEDOUT;
     } else {
-      const Deadline deadline(timeout_ms);
-      do {
-        rc = pthread_mutex_clocklock(&s->mutex, CLOCK_MONOTONIC, &deadline.at);
-      } while (rc == EINTR);
+      rc = TimedLock(&s->mutex, timeout_ms);
     }
     if (rc == ETIMEDOUT) return WaitResult::kTimeout;
     if (rc != 0 && rc != EOWNERDEAD) {
