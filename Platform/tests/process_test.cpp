@@ -377,3 +377,29 @@ TEST(Process, CurrentIds) {
 }
 
 }  // namespace
+
+namespace {
+
+// An installed program (inside drive C) maps its own paths: its arguments arrive as given,
+// wide, and it knows its Windows path.
+TEST(Process, ProgramOnDriveCGetsWideArgumentsUnchanged) {
+  pal_testing::ScopedMachineRoot root;
+  std::string probe = pal_testing::BuildDir() + "/Platform/pal_main_probe";
+  std::filesystem::create_directories(root.drive_c() + "/bin");
+  std::filesystem::create_directories(root.drive_c() + "/out");
+  std::filesystem::copy_file(probe, root.drive_c() + "/bin/probe.exe");
+  std::filesystem::permissions(root.drive_c() + "/bin/probe.exe", std::filesystem::perms::owner_all);
+
+  Started s = Start(LR"(C:\bin\probe C:\x "a b" )" L"\u20AC", 0, L"C:\\out");
+  ASSERT_TRUE(s.ok) << s.error;
+  EXPECT_EQ(WaitAndGetCode(s.pi), 4u);
+  EXPECT_EQ(pal_testing::ReadFile(root.drive_c() + "/out/probe.txt"),
+            "arg 0 12 C:\\bin\\probe\n"
+            "arg 1 4 C:\\x\n"
+            "arg 2 3 a b\n"
+            "arg 3 1 \x80\n"
+            "module C:\\bin\\probe.exe\n"
+            "command C:\\bin\\probe C:\\x \"a b\" \x80\n");
+}
+
+}  // namespace
