@@ -26,10 +26,15 @@ x86="$PAL_ROOT/drive_c/Program Files (x86)/NORVANTE/TQ770/x86"
 logdir="$PAL_ROOT/drive_c/ProgramData/NORVANTE/TQ770/log"
 post() { "$x86/Logpost.exe" "$@"; }
 
-step "Logsink starts as its scheduled task would: working folder = log folder, '/l Logsink'"
-(cd "$logdir" && exec "$x86/Logsink.exe" /l Logsink) &
-logger=$!
-echo "Logsink runs as process $logger"
+step "Schedtool registers Logsink as a start-up task; a system start (taskrun boot) starts it"
+"$x86/Schedtool.exe" /a QNVLogsink /c Logsink.exe /p "/l Logsink" /s
+echo "Schedtool exit code $?; the task as stored in C:\\Windows\\System32\\Tasks\\QNVLogsink:"
+iconv -f UTF-16 -t UTF-8 "$PAL_ROOT/drive_c/Windows/System32/Tasks/QNVLogsink" | sed 's/^/   | /'
+taskrun="$PAL_ROOT/drive_c/Windows/System32/taskrun.exe"
+started=$("$taskrun" boot)
+echo "$started"
+logger=$(sed -n 's/^started .* pid \([0-9]*\)$/\1/p' <<<"$started" | head -n 1)
+echo "Logsink runs as process $logger, in $(readlink "/proc/$logger/cwd")"
 # The channel opens once the drain thread runs; until then a record is simply dropped.
 for _ in $(seq 1 100); do
   post 3 "[QNV]demo: logger is up"$'\n'
@@ -57,10 +62,16 @@ show "$logdir/Logsink.dat"
 
 step "A console control event (Ctrl+C) ends the logger"
 kill -INT "$logger"
-status=0
-wait "$logger" || status=$?
-echo "Logsink ended with status $status (ended by SIGINT: 128 + 2)"
+# Started by taskrun, the logger is no child of this script: watch it end.
+while [ -e "/proc/$logger" ] && ! grep -q '^State:[[:space:]]*Z' "/proc/$logger/status" 2>/dev/null; do
+  sleep 0.1
+done
+echo "Logsink has ended"
 lines=$(wc -l <"$logdir/Logsink_0001.log")
 echo "Every line was on disk before it ended: $lines lines in Logsink_0001.log"
+
+step "Schedtool removes the task; removing it again fails with -1999 (status 49)"
+"$x86/Schedtool.exe" /r QNVLogsink && echo "Schedtool /r QNVLogsink: exit code 0"
+"$x86/Schedtool.exe" /r QNVLogsink || echo "Schedtool /r QNVLogsink again: exit code $?"
 
 step "Done. The demo machine stays in $PAL_ROOT"
