@@ -15,9 +15,13 @@ find_program(TQ_HOST_7ZA NAMES 7za PATHS /usr/bin NO_CACHE)
 if(NOT TQ_HOST_7ZA)
   set(TQ_HOST_7ZA /usr/bin/7za)
 endif()
+# With the bridge built (Substitutes/archiver), 7za.exe is the bridge to the host's 7za,
+# which cannot read the Windows paths of its command line by itself.
+if(NOT TARGET archiver_bridge)
 install(CODE "
   set(link \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${TQ_INSTALL_TREE}/common/7za.exe\")
   file(REMOVE \"\${link}\")
   file(CREATE_LINK \"${TQ_HOST_7ZA}\" \"\${link}\" SYMBOLIC)
   message(STATUS \"Linking: \${link} -> ${TQ_HOST_7ZA}\")
 ")
+endif()
