@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "logsink_testing.h"
 #include "pal_testing.h"
@@ -36,8 +38,17 @@ class LoggerTest : public testing::Test {
  protected:
   void SetUp() override { InstallLogger(root_.path()); }
   std::string Log(const std::string& name) { return LogDir(root_.path()) + "/" + name; }
-  int CleanupStarts() {
-    return static_cast<int>(ReadLines(Log("logsweep_started.txt")).size());
+  // Starts of the cleanup recorded so far; the logger does not wait for its child, so this
+  // waits a while for `expected` starts before it answers.
+  int CleanupStarts(int expected = 0) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int starts = 0;
+    for (;;) {
+      std::string record = pal_testing::ReadFile(Log("logsweep_started.txt"));
+      starts = static_cast<int>(std::count(record.begin(), record.end(), '\n'));
+      if (starts >= expected || std::chrono::steady_clock::now() > deadline) return starts;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
   std::string LoggerExe() { return InstallDir(root_.path()) + "/Logsink.exe"; }
   // Stops a logger with a console control event and waits for its end.
@@ -68,7 +79,7 @@ TEST_F(LoggerTest, FirstRunThenSameDayRestart) {
   EXPECT_EQ(StateValue(root_.path(), "PermanentFile"), "<missing>");
   EXPECT_EQ(StateValue(root_.path(), "DailyFile"), "<missing>");
   EXPECT_EQ(StateValue(root_.path(), "ArchiveFileDaily"), "<missing>");
-  EXPECT_EQ(CleanupStarts(), 1);
+  EXPECT_EQ(CleanupStarts(1), 1);
 
   {
     std::unique_ptr<Process> logger(StartLogger(root_.path()));
@@ -85,7 +96,7 @@ TEST_F(LoggerTest, FirstRunThenSameDayRestart) {
   EXPECT_EQ(StateValue(root_.path(), "LogID"), "1");
   EXPECT_EQ(StateValue(root_.path(), "PermanentFile"), "<missing>");
   EXPECT_FALSE(fs::exists(Log("Logsink_0002.log")));
-  EXPECT_EQ(CleanupStarts(), 2);
+  EXPECT_EQ(CleanupStarts(2), 2);
 }
 
 TEST_F(LoggerTest, LaterDateRestartEndsTheStoredPeriod) {
@@ -103,7 +114,7 @@ TEST_F(LoggerTest, LaterDateRestartEndsTheStoredPeriod) {
   EXPECT_EQ(ReadLines(Log("Tour_0008.log")), std::vector<std::string>{Header(Today())});
   EXPECT_EQ(ReadLines(Log("Tour_0008.per")), std::vector<std::string>{Header(Today())});
   EXPECT_FALSE(fs::exists(Log("Tour_0007.log")));
-  EXPECT_EQ(CleanupStarts(), 1);
+  EXPECT_EQ(CleanupStarts(1), 1);
 }
 
 TEST_F(LoggerTest, SecondInstanceEndsWithSevenAndLeavesTheFirstOnesFilesAlone) {
@@ -120,7 +131,7 @@ TEST_F(LoggerTest, SecondInstanceEndsWithSevenAndLeavesTheFirstOnesFilesAlone) {
   EXPECT_EQ(pal_testing::ReadFile(Log("Logsink_0001.log")), daily);
   EXPECT_EQ(pal_testing::ReadFile(StateFile(root_.path())), state);
   EXPECT_FALSE(fs::exists(Log("Other_0001.log")));
-  EXPECT_EQ(CleanupStarts(), 1);
+  EXPECT_EQ(CleanupStarts(1), 1);
   // The first one still drains.
   ASSERT_TRUE(PostRecord(3, "[QNV]still here\n"));
   ASSERT_TRUE(WaitChannelIdle());
@@ -255,12 +266,12 @@ TEST_F(LoggerTest, LineFormatTagAndUnterminatedText) {
   EXPECT_TRUE(std::regex_match(
       daily[2], std::regex("INF\t" + t + "\t0007\t123456\tWAR\t" + t + "\t4000000000\t0005\ttab\tinside")))
       << daily[2];
-  // INF, time, ids: 26 characters before the text.
+  // Level, time and ids take 27 characters before the text.
   const std::string fields = "INF\t" + t + "\t1234\t0088\t";
-  ASSERT_EQ(daily[3].size(), 26u + (4096 - 14) + 26u);
-  EXPECT_TRUE(std::regex_match(daily[3].substr(0, 26), std::regex(fields)));
-  EXPECT_EQ(daily[3].substr(26, 4096 - 14), std::string(4096 - 14, 'x'));
-  EXPECT_TRUE(std::regex_match(daily[3].substr(26 + 4096 - 14), std::regex(fields)));
+  ASSERT_EQ(daily[3].size(), 27u + (4096 - 14) + 27u);
+  EXPECT_TRUE(std::regex_match(daily[3].substr(0, 27), std::regex(fields)));
+  EXPECT_EQ(daily[3].substr(27, 4096 - 14), std::string(4096 - 14, 'x'));
+  EXPECT_TRUE(std::regex_match(daily[3].substr(27 + 4096 - 14), std::regex(fields)));
   EXPECT_TRUE(std::regex_match(daily[4], std::regex("INF\t" + t + "\t1234\t0088\tafter"))) << daily[4];
   // Every line end on disk is CR LF.
   std::string raw_daily = pal_testing::ReadFile(Log("Logsink_0001.log"));
@@ -311,7 +322,7 @@ TEST_F(LoggerTest, PeriodSwitchOnAFrozenClockAcrossDaylightSavingNight) {
   EXPECT_EQ(StateValue(root_.path(), "DailyFile"), "Logsink_0001.log");
   EXPECT_EQ(StateValue(root_.path(), "PermanentFile"), "Logsink_0001.per");
   EXPECT_EQ(StateValue(root_.path(), "ArchiveFileDaily"), "Logsink_0001.zip");
-  EXPECT_EQ(CleanupStarts(), 2);
+  EXPECT_EQ(CleanupStarts(2), 2);
   // On the night the clock moves forward, 04:00 plus one day is 05:00.
   pal_testing::WriteFile(clock_file, "2026-03-29 04:30:00\n");
   ASSERT_TRUE(PostRecord(3, "[QNV]still period two\n"));
@@ -331,7 +342,7 @@ TEST_F(LoggerTest, PeriodSwitchOnAFrozenClockAcrossDaylightSavingNight) {
             (std::vector<std::string>{Header("2026/03/29"), "INF\t05:00:00.000\t1234\t0088\tperiod three"}));
   EXPECT_EQ(StateValue(root_.path(), "LogID"), "3");
   EXPECT_EQ(StateValue(root_.path(), "Date"), "2026/03/29");
-  EXPECT_EQ(CleanupStarts(), 3);
+  EXPECT_EQ(CleanupStarts(3), 3);
 }
 
 }  // namespace
