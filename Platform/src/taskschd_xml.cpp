@@ -175,12 +175,17 @@ std::wstring Content(const xmlNode* node) {
   if (text == nullptr) return {};
   std::wstring result = FromUtf8(reinterpret_cast<const char*>(text));
   xmlFree(text);
-  // Surrounding white space of a value element is layout, not value.
+  return result;
+}
+
+// Values of the schema's boolean, number and enumeration types may carry surrounding white
+// space; texts keep theirs.
+std::wstring Collapsed(std::wstring text) {
   size_t begin = 0;
-  size_t end = result.size();
-  while (begin < end && std::iswspace(result[begin])) ++begin;
-  while (end > begin && std::iswspace(result[end - 1])) --end;
-  return result.substr(begin, end - begin);
+  size_t end = text.size();
+  while (begin < end && std::iswspace(text[begin])) ++begin;
+  while (end > begin && std::iswspace(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
 }
 
 std::wstring AttributeText(const xmlNode* node, const char* name) {
@@ -202,7 +207,7 @@ class Reader {
   bool Bool(const xmlNode* parent, const char* name, bool fallback) {
     const xmlNode* node = FirstChild(parent, name);
     if (node == nullptr) return fallback;
-    std::wstring text = Content(node);
+    std::wstring text = Collapsed(Content(node));
     if (text == L"true" || text == L"1") return true;
     if (text == L"false" || text == L"0") return false;
     Fail(DefinitionFault::kInvalidValue);
@@ -217,11 +222,11 @@ void ReadTrigger(Reader& r, const xmlNode* node, TriggerKind kind, TaskDefinitio
   Trigger trigger;
   trigger.kind = kind;
   trigger.id = AttributeText(node, "id");
-  trigger.start_boundary = r.Text(node, "StartBoundary");
+  trigger.start_boundary = Collapsed(r.Text(node, "StartBoundary"));
   trigger.enabled = r.Bool(node, "Enabled", true);
   if (kind == TriggerKind::kDaily) {
     const xmlNode* by_day = FirstChild(node, "ScheduleByDay");
-    std::wstring interval = by_day != nullptr ? r.Text(by_day, "DaysInterval", L"1") : L"1";
+    std::wstring interval = Collapsed(by_day != nullptr ? r.Text(by_day, "DaysInterval", L"1") : L"1");
     int days = 0;
     if (interval.empty() || interval.size() > 3 || !Digits(interval, 0, interval.size(), &days)) {
       r.Fail(DefinitionFault::kInvalidValue);
@@ -323,10 +328,14 @@ std::string ToXml(const TaskDefinition& d) {
 Parsed FromXml(std::string_view document) {
   Parsed out;
   Reader r;
+  if (document.size() > 0x7FFFFFFF) {
+    out.fault = DefinitionFault::kMalformedXml;
+    return out;
+  }
   DocPtr doc(xmlReadMemory(document.data(), static_cast<int>(document.size()), nullptr, nullptr,
                            XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
   const xmlNode* root = doc != nullptr ? xmlDocGetRootElement(doc.get()) : nullptr;
-  if (root == nullptr || document.size() > 0x7FFFFFFF) {
+  if (root == nullptr) {
     out.fault = DefinitionFault::kMalformedXml;
     return out;
   }
@@ -356,11 +365,11 @@ Parsed FromXml(std::string_view document) {
       std::wstring id = AttributeText(p, "id");
       if (!id.empty()) d.principal.id = id;
       d.principal.user_id = r.Text(p, "UserId");
-      std::wstring logon = r.Text(p, "LogonType");
+      std::wstring logon = Collapsed(r.Text(p, "LogonType"));
       if (!logon.empty() && !LogonTypeFromName(logon, &d.principal.logon_type)) {
         r.Fail(DefinitionFault::kInvalidValue);
       }
-      std::wstring level = r.Text(p, "RunLevel", L"LeastPrivilege");
+      std::wstring level = Collapsed(r.Text(p, "RunLevel", L"LeastPrivilege"));
       if (level == L"HighestAvailable") {
         d.principal.run_level = 1;
       } else if (level != L"LeastPrivilege") {
@@ -378,7 +387,7 @@ Parsed FromXml(std::string_view document) {
     settings.allow_demand_start = r.Bool(s, "AllowStartOnDemand", settings.allow_demand_start);
     settings.enabled = r.Bool(s, "Enabled", settings.enabled);
     settings.execution_time_limit =
-        r.Text(s, "ExecutionTimeLimit", settings.execution_time_limit);
+        Collapsed(r.Text(s, "ExecutionTimeLimit", settings.execution_time_limit));
   }
   if (const xmlNode* actions = FirstChild(root, "Actions")) {
     for (const xmlNode* n = actions->children; n != nullptr; n = n->next) {
