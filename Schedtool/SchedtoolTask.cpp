@@ -62,6 +62,7 @@ int SchedtoolAddTask(const wchar_t* in_pszTaskName, const wchar_t* in_pszCommand
   wchar_t szActionPath[MAX_PATH] = L"";
   wchar_t szWorkingDirectory[MAX_PATH] = L"";
 
+  if (in_pszTaskName == NULL || in_pszCommand == NULL) return QNVERROR_FAILED;
   if (QNVUtilGetModulePathForSDK(kPathIdLogsink, kPlatformX86, kFolderInstall, true, szLogsinkPath) !=
           QNVERROR_NO_ERROR ||
       QNVUtilGetModulePathForSDK(kPathIdLogFolder, kPlatformX86, kFolderData, true, szLogFolder) !=
@@ -224,6 +225,7 @@ int SchedtoolAddTask(const wchar_t* in_pszTaskName, const wchar_t* in_pszCommand
 }
 
 int SchedtoolRemoveTask(const wchar_t* in_pszTaskName) {
+  if (in_pszTaskName == NULL) return QNVERROR_FAILED;
   HRESULT hr = InitializeCom();
   if (FAILED(hr)) return QNVERROR_COM_FAILED;
 

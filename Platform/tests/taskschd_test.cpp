@@ -183,7 +183,7 @@ TEST_F(TaskSchedulerTest, ReadsBackWhatItStoredWithAwkwardTexts) {
   spec.trigger = TASK_TRIGGER_DAILY;
   spec.days = 7;
   spec.author = L"A & B <\"caf\u00e9\"> \U0001F600";
-  spec.arguments = L"/l \"x y\" 'z' &amp;";
+  spec.arguments = L"  /l \"x y\" 'z' &amp;\r\n\t ";
   ASSERT_EQ(Register(L"Folder\\Awkward", spec), S_OK);
   EXPECT_EQ(XPath(TaskFile("Folder/Awkward"), "/t:Task/t:RegistrationInfo/t:Author"), pal::ToUtf8(spec.author));
 
