@@ -1017,15 +1017,23 @@ ssize_t StreamRead(void* cookie, char* buf, size_t size) {
 
 ssize_t StreamWrite(void* cookie, const char* buf, size_t size) {
   auto* s = static_cast<StreamCookie*>(cookie);
-  std::string translated;
-  const char* data = buf;
-  size_t length = size;
-  if (s->text) {
-    translated = ToCrLf(std::string_view(buf, size));
-    data = translated.data();
-    length = translated.size();
+  if (!s->text) {
+    if (!WriteAll(s->core->fd.get(), buf, size)) return -1;
+    return static_cast<ssize_t>(size);
   }
-  if (!WriteAll(s->core->fd.get(), data, length)) return -1;
+  // Translated on the stack: a logger writes and flushes a line per record and must not
+  // allocate for it. A stream buffer's worth (8 KiB) doubled still fits in one write.
+  char translated[16384];
+  size_t used = 0;
+  for (size_t i = 0; i < size; ++i) {
+    if (used + 2 > sizeof translated) {
+      if (!WriteAll(s->core->fd.get(), translated, used)) return -1;
+      used = 0;
+    }
+    if (buf[i] == '\n') translated[used++] = '\r';
+    translated[used++] = buf[i];
+  }
+  if (used > 0 && !WriteAll(s->core->fd.get(), translated, used)) return -1;
   return static_cast<ssize_t>(size);
 }
 
