@@ -136,13 +136,11 @@ int LogsinkStartUp(int argc, wchar_t* argv[]) {
     return LOGSINK_EXIT_DOUBLE_BOOT;
   }
 
+  // When a writer process still holds the channel mutex, the handle returned is to that same
+  // object and is kept: the mutex must outlive the writers that happen to hold it now, or the
+  // writers that come after them could not open it while this logger runs.
   g_logsink.hBufferMutex = CreateMutexW(&sa, FALSE, kLogChannelMutexName);
-  dwError = GetLastError();
-  if (g_logsink.hBufferMutex != nullptr && dwError == ERROR_ALREADY_EXISTS) {
-    // A writer process still holds the channel mutex: writers go on using that object.
-    CloseHandle(g_logsink.hBufferMutex);
-    g_logsink.hBufferMutex = nullptr;
-  } else if (g_logsink.hBufferMutex == nullptr) {
+  if (g_logsink.hBufferMutex == nullptr) {
     CloseMutexes();
     return LOGSINK_EXIT_BUFFER_MUTEX;
   }
