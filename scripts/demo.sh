@@ -14,8 +14,9 @@ show() {  # a file of the machine, with its Windows line ends made visible as pl
 
 step "Dependencies and build"
 scripts/deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build
+export BUILD_DIR="${BUILD_DIR:-build}"
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$BUILD_DIR"
 
 export PAL_ROOT="$repo/demo-root"
 rm -rf "$PAL_ROOT"
