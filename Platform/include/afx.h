@@ -108,6 +108,9 @@ class CFileFind : public CObject {
   virtual CString GetFileTitle() const;
   virtual CString GetRoot() const;
 
+  // The creation time is the host file's birth time. The CTime forms read it through local
+  // time, as the class library does; they give FALSE (and time 0) for a stamp the run-time
+  // cannot represent.
   virtual BOOL GetCreationTime(FILETIME* pTimeStamp) const;
   virtual BOOL GetCreationTime(CTime& refTime) const;
   virtual BOOL GetLastWriteTime(FILETIME* pTimeStamp) const;
