@@ -4,8 +4,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -600,6 +602,30 @@ TEST_F(ObjectsTest, NullDaclOpensAnObjectToEveryAccount) {
   EXPECT_EQ(WaitForSingleObject(open_event, 0), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForSingleObject(later_event, 0), WAIT_OBJECT_0);
   for (HANDLE h : {open_event, closed_event, later_event, local_event}) CloseHandle(h);
+}
+
+int OpenDescriptors() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+TEST_F(ObjectsTest, ManyNamesDoNotPileUpDescriptors) {
+  const int before = OpenDescriptors();
+  std::vector<std::wstring> names;
+  for (int i = 0; i < 300; ++i) {
+    names.push_back(UniqueName("many"));
+    HANDLE h = CreateEventW(nullptr, FALSE, FALSE, names.back().c_str());
+    ASSERT_NE(h, nullptr) << i;
+    CloseHandle(h);
+  }
+  EXPECT_LT(OpenDescriptors() - before, 100);
+  // Names the process has forgotten behave as before: closed objects are gone.
+  EXPECT_EQ(OpenEventW(SYNCHRONIZE, FALSE, names.front().c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  HANDLE again = CreateEventW(nullptr, FALSE, FALSE, names.front().c_str());
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  CloseHandle(again);
 }
 
 TEST(ObjectNameTest, ParsesScopesAndEncodesFileNames) {
