@@ -7,14 +7,15 @@
 // views, an owned mutex) holds a read lock on the life byte through its own descriptor, and
 // the kernel drops it when the process dies. No lock on the life byte means no object, so a
 // file left by killed processes is as good as absent. Deciding that, and re-initialising a
-// file for a new object, happens under a write lock on the guard byte, which serialises the
-// creators and openers of one name.
+// file for a new object, happens under the robust guard mutex in the state page, which
+// serialises the creators and openers of one name; a lock on the guard byte stands in for
+// it while a new file gets its state page and guard.
 //
 // Each process keeps one descriptor and the mapped state per name, counts its references to
 // the object, and takes the life lock only on the first one: opening an object that the
-// process already holds costs no system call, and reopening a known name costs a few fcntl
-// calls instead of open/mmap. The mapped state is reused while its file is the one the name
-// stands for (checked by link count) and its generation is unchanged.
+// process already holds costs no system call, and reopening a known name costs two fcntl
+// calls instead of open/mmap (closing, one). The mapped state is reused while its file is
+// the one the name stands for and its generation is unchanged.
 #include <fcntl.h>
 #include <linux/futex.h>
 #include <pthread.h>
