@@ -357,6 +357,57 @@ TEST_F(ObjectsTest, SetEventReleasesOneWaiterOfAnAutoResetEventAndAllOfAManualOn
   }
 }
 
+// Blocks on the named event or mutex without limit.
+PAL_CHILD(block_on) {
+  HANDLE h = args[0] == "mutex" ? OpenMutexW(SYNCHRONIZE, FALSE, Wide(args[1]).c_str())
+                                : OpenEventW(SYNCHRONIZE, FALSE, Wide(args[1]).c_str());
+  if (h == nullptr) return 1;
+  ChildSay("blocking");
+  WaitForSingleObject(h, INFINITE);
+  return 0;
+}
+
+// True once the process sleeps (after its last message it only sleeps in its wait).
+bool Sleeping(pid_t pid) {
+  for (int i = 0; i < 500; ++i) {
+    std::string stat = pal_testing::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    size_t close_paren = stat.rfind(')');
+    if (close_paren != std::string::npos && stat.size() > close_paren + 2 && stat[close_paren + 2] == 'S') return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+TEST_F(ObjectsTest, WaiterKilledInItsWaitDoesNotBlockTheNext) {
+  for (const char* kind : {"auto", "manual", "mutex"}) {
+    SCOPED_TRACE(kind);
+    const std::wstring name = UniqueName("killed_waiter");
+    const bool is_mutex = std::string(kind) == "mutex";
+    HANDLE h = is_mutex ? CreateMutexW(nullptr, TRUE, name.c_str())
+                        : CreateEventW(nullptr, std::string(kind) == "manual", FALSE, name.c_str());
+    ASSERT_NE(h, nullptr);
+    Child waiter("block_on", {is_mutex ? "mutex" : "event", Narrow(name)});
+    ASSERT_EQ(waiter.ReadLine(), "blocking");
+    ASSERT_TRUE(Sleeping(waiter.pid()));
+    waiter.Kill(SIGKILL);
+    waiter.Wait();
+
+    DWORD got = WAIT_FAILED;
+    std::thread next([&] {
+      got = WaitForSingleObject(h, 10000);
+      if (is_mutex && got == WAIT_OBJECT_0) ReleaseMutex(h);
+    });
+    if (is_mutex) {
+      ASSERT_TRUE(ReleaseMutex(h));
+    } else {
+      ASSERT_TRUE(SetEvent(h));
+    }
+    next.join();
+    EXPECT_EQ(got, WAIT_OBJECT_0);
+    CloseHandle(h);
+  }
+}
+
 TEST_F(ObjectsTest, EventStateAndTimedWait) {
   HANDLE manual = CreateEventW(nullptr, TRUE, TRUE, nullptr);
   HANDLE automatic = CreateEventW(nullptr, FALSE, TRUE, nullptr);
