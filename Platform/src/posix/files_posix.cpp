@@ -375,7 +375,9 @@ std::error_code RewriteHostFile(const std::string& host_path, const FileEdit& ed
   Fd out(OpenRetry(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, existed ? (st.st_mode & 07777) : 0666));
   if (!out.valid()) return ErrnoError();
   if (existed) fchmod(out.get(), st.st_mode & 07777);
-  if (!WriteAll(out.get(), next->data(), next->size()) || fdatasync(out.get()) != 0) {
+  // No fsync: the rename is atomic for every process, which is what is promised; a power
+  // cut is left to the file system (ext4 flushes a file renamed over another on its own).
+  if (!WriteAll(out.get(), next->data(), next->size())) {
     std::error_code ec = ErrnoError();
     unlink(temp.c_str());
     return ec;
