@@ -331,26 +331,38 @@ std::error_code Reinitialise(Entry& e, const CreateRequest& request) {
   return InitState(e, request, generation);
 }
 
-// Decides, under the guard, whether the object exists, and takes the life lock.
+// Whether another descriptor holds the life lock: a holder of the object in some process.
+Result<bool> HeldElsewhere(int fd) {
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  probe.l_start = kLifeByte;
+  probe.l_len = 1;
+  while (fcntl(fd, F_OFD_GETLK, &probe) != 0) {
+    if (errno != EINTR) return ErrnoError();
+  }
+  return probe.l_type != F_UNLCK;
+}
+
+// Decides, under the guard, whether the object exists, and takes the life lock. Holders
+// only ever join under the guard, so what the probe saw stays true until the lock is taken;
+// one that leaves meanwhile leaves after this process joined, as far as anyone can tell.
 std::error_code DecideUnderGuard(Entry& e, ObjectKind kind, const CreateRequest* create, bool* created) {
-  int err = RangeLock(e.fd, F_WRLCK, kLifeByte, false);
-  if (err == 0) {
+  Result<bool> alive = HeldElsewhere(e.fd);
+  if (!alive.ok()) return alive.error();
+  if (!*alive) {
     // Nobody holds the object: it does not exist, whatever the file still holds.
-    std::error_code ec = create != nullptr ? Reinitialise(e, *create) : Win32Error(ERROR_FILE_NOT_FOUND);
+    if (create == nullptr) return Win32Error(ERROR_FILE_NOT_FOUND);
+    std::error_code ec = Reinitialise(e, *create);
     if (!ec && RangeLock(e.fd, F_RDLCK, kLifeByte, false) != 0) ec = ErrnoError();
-    if (ec) {
-      RangeLock(e.fd, F_UNLCK, kLifeByte, false);
-      return ec;
-    }
+    if (ec) return ec;
     *created = true;
     return {};
   }
-  if (err != EAGAIN && err != EACCES) return ErrnoError(err);
-  if (int rc = RangeLock(e.fd, F_RDLCK, kLifeByte, false)) return ErrnoError(rc);
   if (e.state->magic != kMagic || e.state->kind != static_cast<uint32_t>(kind)) {
-    RangeLock(e.fd, F_UNLCK, kLifeByte, false);
     return Win32Error(ERROR_INVALID_HANDLE);
   }
+  if (int rc = RangeLock(e.fd, F_RDLCK, kLifeByte, false)) return ErrnoError(rc);
   *created = false;
   return {};
 }
