@@ -48,7 +48,7 @@ std::wstring Widen(const char* ansi) {
   return out;
 }
 
-std::optional<wire::PortSpec> FindPrinter(const char* printer) {
+std::optional<wire::PortAddress> FindPrinter(const char* printer) {
   if (printer == nullptr) return std::nullopt;
   pal::spooler::QueueRecord queue;
   if (pal::spooler::FindQueue(Widen(printer), &queue) != 0) return std::nullopt;
@@ -57,12 +57,12 @@ std::optional<wire::PortSpec> FindPrinter(const char* printer) {
   return wire::ParsePort(port);
 }
 
-int Connect(const wire::PortSpec& spec, uint32_t kind) {
+int Connect(const wire::PortAddress& target, uint32_t kind) {
   bool stream = kind == wire::kKindStream;
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(stream ? spec.tcp_port : spec.udp_port));
-  if ((stream ? spec.tcp_port : spec.udp_port) == 0 || inet_pton(AF_INET, spec.address.c_str(), &address.sin_addr) != 1)
+  address.sin_port = htons(static_cast<uint16_t>(stream ? target.tcp_port : target.udp_port));
+  if ((stream ? target.tcp_port : target.udp_port) == 0 || inet_pton(AF_INET, target.address.c_str(), &address.sin_addr) != 1)
     return -1;
   int fd = socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
@@ -168,26 +168,26 @@ LK_EXPORT int LKRelease() {
 
 LK_EXPORT int LKGetAvailableChannel(int type, const char* printer, uint8_t* buffer, uint32_t* size) {
   if (size == nullptr) return kFailed;
-  auto spec = FindPrinter(printer);
-  if (!spec) return kFailed;
-  uint32_t needed = static_cast<uint32_t>(spec->kinds.size() * 8);
+  auto target = FindPrinter(printer);
+  if (!target) return kFailed;
+  uint32_t needed = static_cast<uint32_t>(target->kinds.size() * 8);
   if (buffer == nullptr || *size < needed) {
     *size = needed;
     return kTooSmall;
   }
   std::memset(buffer, 0, needed);
-  for (size_t i = 0; i < spec->kinds.size(); ++i) std::memcpy(buffer + i * 8, &spec->kinds[i], 4);
+  for (size_t i = 0; i < target->kinds.size(); ++i) std::memcpy(buffer + i * 8, &target->kinds[i], 4);
   *size = needed;
-  return static_cast<int>(spec->kinds.size());
+  return static_cast<int>(target->kinds.size());
 }
 
 LK_EXPORT int LKOpenChannel(int type, const char* printer, uint32_t kind) {
-  auto spec = FindPrinter(printer);
-  if (!spec || (kind != wire::kKindStream && kind != wire::kKindSnmp)) return kFailed;
+  auto target = FindPrinter(printer);
+  if (!target || (kind != wire::kKindStream && kind != wire::kKindSnmp)) return kFailed;
   bool offered = false;
-  for (uint32_t k : spec->kinds) offered = offered || k == kind;
+  for (uint32_t k : target->kinds) offered = offered || k == kind;
   if (!offered) return kFailed;
-  int fd = Connect(*spec, kind);
+  int fd = Connect(*target, kind);
   if (fd < 0) return kFailed;
   std::lock_guard lock(g_mutex);
   int number = g_next_channel++;
@@ -245,14 +245,14 @@ LK_EXPORT int LKGetStatus(int channel, uint8_t* buffer, uint32_t* size) {
 
 LK_EXPORT int LKGetDeviceID(int type, const char* printer, char* buffer, uint32_t* size) {
   if (size == nullptr) return kFailed;
-  auto spec = FindPrinter(printer);
-  if (!spec) return kFailed;
+  auto target = FindPrinter(printer);
+  if (!target) return kFailed;
   // A short-lived channel of its own, on the first kind the port serves.
   Channel channel;
-  for (uint32_t kind : spec->kinds) {
+  for (uint32_t kind : target->kinds) {
     if (kind == wire::kKindBidi) continue;
     channel.kind = kind;
-    channel.fd = Connect(*spec, kind);
+    channel.fd = Connect(*target, kind);
     break;
   }
   if (channel.fd < 0) return kFailed;

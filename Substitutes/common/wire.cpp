@@ -91,30 +91,30 @@ class Reader {
 
 }  // namespace
 
-std::optional<PortSpec> ParsePort(std::string_view port) {
+std::optional<PortAddress> ParsePort(std::string_view port) {
   constexpr std::string_view kPrefix = "NETLOOP:";
   if (port.substr(0, kPrefix.size()) != kPrefix) return std::nullopt;
   port.remove_prefix(kPrefix.size());
-  PortSpec spec;
+  PortAddress parsed;
   size_t colon = port.find(':');
-  spec.address = std::string(port.substr(0, colon));
-  if (spec.address.empty()) return std::nullopt;
+  parsed.address = std::string(port.substr(0, colon));
+  if (parsed.address.empty()) return std::nullopt;
   while (colon != std::string_view::npos) {
     port.remove_prefix(colon + 1);
     colon = port.find(':');
     std::string_view part = port.substr(0, colon);
     if (part.size() < 2) return std::nullopt;
-    int* target = part[0] == 't' ? &spec.tcp_port : part[0] == 'u' ? &spec.udp_port : nullptr;
-    if (target == nullptr || *target != 0 || !ParseInt(part.substr(1), target)) return std::nullopt;
+    int* number = part[0] == 't' ? &parsed.tcp_port : part[0] == 'u' ? &parsed.udp_port : nullptr;
+    if (number == nullptr || *number != 0 || !ParseInt(part.substr(1), number)) return std::nullopt;
     if (part[0] == 't') {
-      spec.kinds.push_back(kKindBidi);
-      spec.kinds.push_back(kKindStream);
+      parsed.kinds.push_back(kKindBidi);
+      parsed.kinds.push_back(kKindStream);
     } else {
-      spec.kinds.push_back(kKindSnmp);
+      parsed.kinds.push_back(kKindSnmp);
     }
   }
-  if (spec.kinds.empty()) return std::nullopt;
-  return spec;
+  if (parsed.kinds.empty()) return std::nullopt;
+  return parsed;
 }
 
 std::string FormatPort(int tcp_port, int udp_port, bool udp_first) {

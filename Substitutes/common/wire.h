@@ -19,13 +19,13 @@ inline constexpr uint32_t kKindSnmp = 4;             // SNMP v1 over UDP
 
 // A port name "NETLOOP:<IPv4 address>:t<tcp port>:u<udp port>" (either part may be left out;
 // their order is the order of the channel kinds offered).
-struct PortSpec {
+struct PortAddress {
   std::string address;
   int tcp_port = 0;
   int udp_port = 0;
   std::vector<uint32_t> kinds;
 };
-std::optional<PortSpec> ParsePort(std::string_view port);
+std::optional<PortAddress> ParsePort(std::string_view port);
 std::string FormatPort(int tcp_port, int udp_port, bool udp_first = false);
 
 // Printer commands: two letters, a 16-bit little-endian parameter length, the parameters.

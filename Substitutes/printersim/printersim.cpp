@@ -341,28 +341,28 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   std::string folder;
   bool watch_stdin = false;
-  std::vector<std::string> specs;
+  std::vector<std::string> printer_args;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--state" && i + 1 < argc) folder = argv[++i];
-    else if (a == "--printer" && i + 1 < argc) specs.push_back(argv[++i]);
+    else if (a == "--printer" && i + 1 < argc) printer_args.push_back(argv[++i]);
     else if (a == "--exit-on-stdin-eof") watch_stdin = true;
     else return Usage();
   }
-  if (folder.empty() || specs.empty()) return Usage();
+  if (folder.empty() || printer_args.empty()) return Usage();
   mkdir(folder.c_str(), 0777);
 
   std::vector<std::unique_ptr<Printer>> printers;
   std::vector<pollfd> fds;
   std::vector<Endpoint> endpoints;
-  for (const std::string& spec : specs) {
-    std::string name = spec.substr(0, spec.find(':'));
+  for (const std::string& arg : printer_args) {
+    std::string name = arg.substr(0, arg.find(':'));
     std::string tcp = "0", udp = "0";
-    if (size_t c1 = spec.find(':'); c1 != std::string::npos) {
-      size_t c2 = spec.find(':', c1 + 1);
+    if (size_t c1 = arg.find(':'); c1 != std::string::npos) {
+      size_t c2 = arg.find(':', c1 + 1);
       if (c2 == std::string::npos) return Usage();
-      tcp = spec.substr(c1 + 1, c2 - c1 - 1);
-      udp = spec.substr(c2 + 1);
+      tcp = arg.substr(c1 + 1, c2 - c1 - 1);
+      udp = arg.substr(c2 + 1);
     }
     if (name.empty() || name.find('/') != std::string::npos) return Usage();
     printers.push_back(std::make_unique<Printer>(name, folder));

@@ -22,12 +22,12 @@ TEST(PortTest, KindsFollowThePortName) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.port);
-    auto spec = wire::ParsePort(c.port);
-    ASSERT_EQ(spec.has_value(), c.ok);
+    auto target = wire::ParsePort(c.port);
+    ASSERT_EQ(target.has_value(), c.ok);
     if (!c.ok) continue;
-    EXPECT_EQ(spec->tcp_port, c.tcp);
-    EXPECT_EQ(spec->udp_port, c.udp);
-    EXPECT_EQ(spec->kinds, c.kinds);
+    EXPECT_EQ(target->tcp_port, c.tcp);
+    EXPECT_EQ(target->udp_port, c.udp);
+    EXPECT_EQ(target->kinds, c.kinds);
   }
 }
 
