@@ -169,5 +169,9 @@ typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD CtrlType);
 // CTRL_SHUTDOWN_EVENT. On a signal the handlers run, last added first, on a thread of their
 // own, until one returns TRUE. When every handler returns FALSE the process ends as the
 // signal's default handling ends it: killed by that signal, so a parent sees the signal (a
-// shell reports 128 + its number, 143 for SIGTERM) and GetExitCodeProcess 128 + number. A NULL handler with TRUE ignores Ctrl+C.
+// shell reports 128 + its number, 143 for SIGTERM) and GetExitCodeProcess 128 + number.
+// Close and shut-down end the process after the handlers even when one returns TRUE, as on
+// Windows. From the first call on, the calling thread and the threads it starts later keep
+// these signals blocked (the handlers' thread takes them), so no system call of theirs is
+// interrupted; children started with CreateProcessW get a clean signal mask. A NULL handler with TRUE ignores Ctrl+C.
 BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add);

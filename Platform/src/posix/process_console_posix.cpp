@@ -1,13 +1,18 @@
-// Console control events from signals. The signal handler only writes the signal number
-// into a pipe; a thread of its own reads it and calls the handlers, so they may do anything
-// (close files, take locks) that a signal handler may not.
-#include <fcntl.h>
+// Console control events from signals. The signals are taken by a thread of their own with
+// sigwaitinfo, which then calls the handlers, so they may do anything (close files, take
+// locks) that a signal handler may not. The thread that installs the first handler, and the
+// threads it starts afterwards, keep the signals blocked, so that no other thread's system
+// call is ever interrupted; should a thread that does not block them receive one, a small
+// handler passes it on to the signal thread.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <vector>
@@ -23,8 +28,6 @@ struct Console {
   std::vector<PHANDLER_ROUTINE> handlers;  // in registration order
   bool ignore_ctrl_c = false;
   bool started = false;
-  int pipe_read = -1;
-  int pipe_write = -1;
 };
 
 Console& GetConsole() {
@@ -33,7 +36,16 @@ Console& GetConsole() {
   return *console;
 }
 
-int g_pipe_write = -1;  // read by the signal handler
+std::atomic<pid_t> g_signal_thread{0};  // read by the signal handler
+
+sigset_t ConsoleSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGHUP);
+  sigaddset(&set, SIGTERM);
+  return set;
+}
 
 DWORD EventOf(int sig) {
   switch (sig) {
@@ -45,8 +57,7 @@ DWORD EventOf(int sig) {
 
 void OnSignal(int sig) {
   int saved = errno;
-  unsigned char b = static_cast<unsigned char>(sig);
-  (void)!write(g_pipe_write, &b, 1);
+  syscall(SYS_tgkill, getpid(), g_signal_thread.load(), sig);
   errno = saved;
 }
 
@@ -82,40 +93,50 @@ void Dispatch(int sig) {
   EndBySignal(sig);
 }
 
-void* DispatcherMain(void*) {
-  Console& console = GetConsole();
+struct DispatcherStart {
+  std::mutex mutex;
+  std::condition_variable cv;
+  pid_t tid = 0;
+};
+
+void* DispatcherMain(void* arg) {
+  {
+    auto* start = static_cast<DispatcherStart*>(arg);
+    std::lock_guard lock(start->mutex);
+    start->tid = gettid();
+    start->cv.notify_all();
+  }
+  const sigset_t set = ConsoleSignals();
   for (;;) {
-    unsigned char b = 0;
-    ssize_t n = read(console.pipe_read, &b, 1);
-    if (n == 1) {
-      Dispatch(b);
-    } else if (n < 0 && errno != EINTR) {
-      return nullptr;
-    }
+    int sig = sigwaitinfo(&set, nullptr);
+    if (sig > 0) Dispatch(sig);
   }
 }
 
 // Called with the console mutex held.
 bool StartDispatcher(Console& console) {
   if (console.started) return true;
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return false;
-  console.pipe_read = fds[0];
-  console.pipe_write = fds[1];
-  g_pipe_write = fds[1];
+  const sigset_t set = ConsoleSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
   pthread_t thread;
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-  // The dispatcher must never take a signal itself: it may be blocked in a handler.
+  // The signal thread takes nothing but the signals it waits for.
   sigset_t all;
   sigset_t old;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &old);
-  int err = pthread_create(&thread, &attr, DispatcherMain, nullptr);
+  DispatcherStart start;
+  int err = pthread_create(&thread, &attr, DispatcherMain, &start);
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
   pthread_attr_destroy(&attr);
   if (err != 0) return false;
+  {
+    std::unique_lock lock(start.mutex);
+    start.cv.wait(lock, [&] { return start.tid != 0; });
+    g_signal_thread = start.tid;
+  }
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
   sa.sa_flags = SA_RESTART;
