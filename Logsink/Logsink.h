@@ -84,6 +84,9 @@ DWORD WINAPI DrainThread(LPVOID lpParameter);
 // Where the drain thread takes the local time of processing from.
 extern void(WINAPI* g_pfnLogsinkLocalTime)(LPSYSTEMTIME);
 
+// Where the state file's and the cleanup program's paths come from (the install-path table).
+extern int (*g_pfnLogsinkModulePath)(int, int, int, bool, wchar_t*);
+
 // The first switch moment: 04:00 of the day of `now`, or of the next day when `now` is 04:00
 // or later. The next switch moment after a switch at `now`: 04:00 of the following day.
 // Both step a day as the run-time's local-time conversion does, so that on a night in which

@@ -13,6 +13,7 @@
 #include "QNVUtilityWin.h"
 
 LogsinkState g_logsink;
+int (*g_pfnLogsinkModulePath)(int, int, int, bool, wchar_t*) = QNVUtilGetModulePathForSDK;
 
 namespace {
 
@@ -81,7 +82,7 @@ bool FormatLogFileName(wchar_t (&out_szName)[LOGSINK_NAME_CAPACITY], const wchar
 
 int KickCleanup() {
   wchar_t szPath[LOGSINK_PATH_CAPACITY] = {};
-  if (QNVUtilGetModulePathForSDK(5, 2, 1, true, szPath) != QNVERROR_NO_ERROR) {
+  if (g_pfnLogsinkModulePath(5, 2, 1, true, szPath) != QNVERROR_NO_ERROR) {
     return LOGSINK_KICK_NO_PATH;
   }
   // Quoted: the path lies below "Program Files (x86)", and unquoted the blanks would let
@@ -145,7 +146,7 @@ int LogsinkStartUp(int argc, wchar_t* argv[]) {
     return LOGSINK_EXIT_BUFFER_MUTEX;
   }
 
-  if (QNVUtilGetModulePathForSDK(15, 2, 2, true, g_logsink.szStateFilePath) != QNVERROR_NO_ERROR) {
+  if (g_pfnLogsinkModulePath(15, 2, 2, true, g_logsink.szStateFilePath) != QNVERROR_NO_ERROR) {
     CloseMutexes();
     return LOGSINK_EXIT_STATE_PATH;
   }

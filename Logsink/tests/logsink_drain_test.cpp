@@ -12,6 +12,7 @@
 
 #include "Logsink.h"
 #include "LogsinkFiles.h"
+#include "QNVUtilityWin.h"
 #include "logsink_testing.h"
 #include "pal_testing.h"
 
@@ -224,6 +225,49 @@ TEST_F(DrainTest, FileThatCannotBeOpenedAtASwitchIsReportedAndTriedAgain) {
   EXPECT_NE(pal_testing::ReadFile(debug_output_).find("Failed to open log file"), std::string::npos);
   // The switch itself went through: the state file names the ended period.
   EXPECT_EQ(StateValue(root_.path(), "LogID"), "2");
+}
+
+int g_failing_path_index = 0;
+int PathTableFailingOne(int id, int platform, int folder_type, bool request, wchar_t* out) {
+  if (id == g_failing_path_index) return QNVERROR_FAILED;
+  return QNVUtilGetModulePathForSDK(id, platform, folder_type, request, out);
+}
+
+// Install paths that cannot be obtained: the state file's ends the start-up with 12 before
+// anything is read or written; the cleanup program's is reported with 10 and logging goes on.
+TEST(StartUpTest, InstallPathsThatCannotBeObtained) {
+  pal_testing::ScopedMachineRoot root;
+  fs::create_directories(InstallDir(root.path()));
+  const std::string log_dir = LogDir(root.path());
+  static wchar_t kProgram[] = L"Logsink.exe";
+  static wchar_t kOption[] = L"/l";
+  static wchar_t kBase[] = L"C:\\ProgramData\\NORVANTE\\TQ770\\log\\Paths";
+  wchar_t* argv[] = {kProgram, kOption, kBase};
+  g_pfnLogsinkModulePath = PathTableFailingOne;
+
+  g_failing_path_index = 15;
+  g_logsink = LogsinkState();
+  EXPECT_EQ(LogsinkStartUp(3, argv), 12);
+  EXPECT_EQ(g_logsink.hInstanceMutex, nullptr);
+  EXPECT_EQ(g_logsink.hBufferMutex, nullptr);
+  EXPECT_TRUE(fs::is_empty(log_dir));
+
+  // The instance mutex was released with the failure: the next start-up gets past it.
+  g_failing_path_index = 5;
+  g_logsink = LogsinkState();
+  EXPECT_EQ(LogsinkStartUp(3, argv), -1);
+  SetConsoleCtrlHandler(ConsoleCtrlHandler, FALSE);
+  {
+    std::lock_guard<std::mutex> lock(LogsinkFilesLock());
+    CloseLogFiles();
+  }
+  CloseHandle(g_logsink.hInstanceMutex);
+  CloseHandle(g_logsink.hBufferMutex);
+  g_logsink = LogsinkState();
+  g_pfnLogsinkModulePath = QNVUtilGetModulePathForSDK;
+  std::vector<std::string> daily = ReadLines(log_dir + "/Paths_0001.log");
+  ASSERT_EQ(daily.size(), 2u);
+  EXPECT_EQ(daily[1], "Failed to kick Logsweep when logger start up. Error=10");
 }
 
 }  // namespace

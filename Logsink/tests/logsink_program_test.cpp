@@ -2,6 +2,7 @@
 // through the channel, stopped with a console control event; its files, state file and exit
 // codes read back.
 #include <signal.h>
+#include <windows.h>
 #include <time.h>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "LogChannel.h"
 #include "logsink_testing.h"
 #include "pal_testing.h"
 
@@ -183,6 +185,27 @@ TEST_F(LoggerTest, LogFileThatCannotBeOpenedEndsWithNine) {
             9);
   EXPECT_EQ(StateValue(root_.path(), "LogID"), "<missing>");
   EXPECT_EQ(CleanupStarts(), 0);
+}
+
+TEST_F(LoggerTest, StartUpFailuresEndWithTheirCodes) {
+  // A name held by an object of another kind: the mutex cannot be created at all.
+  struct Case {
+    const wchar_t* squatted;
+    int code;
+  };
+  const Case kCases[] = {{kLogChannelMutexName, 4}, {kLogChannelInstanceMutexName, 7}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.code);
+    pal_testing::ScopedMachineRoot root;
+    InstallLogger(root.path());
+    HANDLE squatter = CreateEventW(nullptr, FALSE, FALSE, c.squatted);
+    ASSERT_NE(squatter, nullptr);
+    EXPECT_EQ(pal_testing::RunProgram({InstallDir(root.path()) + "/Logsink.exe", "/l", "Logsink"},
+                                      nullptr, LogDir(root.path())),
+              c.code);
+    CloseHandle(squatter);
+    EXPECT_FALSE(fs::exists(StateFile(root.path())));
+  }
 }
 
 TEST_F(LoggerTest, MissingCleanupProgramIsReportedAfterTheHeader) {
