@@ -1,0 +1,3 @@
+#include "StockInstallerMain.h"
+
+int wmain(int argc, wchar_t* argv[]) { return StockInstallerMain(argc, argv); }
