@@ -1,8 +1,11 @@
 #include <windows.h>
 
+#include <pthread.h>
+#include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -231,17 +234,31 @@ PAL_CHILD(mutex_owner) {
   }
 }
 
+// Keeps the calling thread on one processor, so that two racing threads really run at once.
+void PinToProcessor(int processor) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(processor % std::max(1u, std::thread::hardware_concurrency()), &set);
+  pthread_setaffinity_np(pthread_self(), sizeof(set), &set);
+}
+
 TEST(LogChannelWriterTest, FirstRecordsOfConcurrentThreadsShareOneMutexHandle) {
   pal_testing::ScopedMachineRoot root;
   // Each round a fresh writer gets its first records from two threads at the same moment:
-  // this one and a helper polling for the start. The mutex comes from another process, as
-  // the logger's does, and the logger is otherwise away, which keeps a round short.
-  constexpr int kRounds = 2000;
+  // this one and a helper polling for the start, each on a processor of its own. The mutex
+  // comes from another process, as the logger's does, so the first opening is not served
+  // from anything this process already knows; the logger is otherwise away, which keeps a
+  // round short. A non-atomic first opening leaks a handle within a few rounds here.
+  constexpr int kRounds = 200;
   pal_testing::Child owner("mutex_owner");
   std::unique_ptr<LogChannelWriter> writer;
   std::atomic<int> go{0};
   std::atomic<int> done{0};
+  cpu_set_t saved;
+  pthread_getaffinity_np(pthread_self(), sizeof(saved), &saved);
+  PinToProcessor(0);
   std::thread helper([&] {
+    PinToProcessor(1);
     for (int round = 1; round <= kRounds; ++round) {
       PollUntil(go, round);
       writer->Write(1, L"[QNV]first");
@@ -270,6 +287,7 @@ TEST(LogChannelWriterTest, FirstRecordsOfConcurrentThreadsShareOneMutexHandle) {
     }
   }
   helper.join();
+  pthread_setaffinity_np(pthread_self(), sizeof(saved), &saved);
   owner.Signal("quit");
   EXPECT_EQ(owner.Wait(), 0);
   EXPECT_EQ(leaked_rounds, 0);
