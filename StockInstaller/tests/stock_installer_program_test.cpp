@@ -3,6 +3,7 @@
 // loopback, a work folder holding the media-definition file, its profiles and paper files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "pal/spooler_admin.h"
 #include "pal_testing.h"
 #include "sim_client.h"
 
@@ -148,17 +150,13 @@ class StockInstallerProgramTest : public ::testing::Test {
     std::sort(names.begin(), names.end());
     return names;
   }
-  std::string Associations(const std::string& queue) {
-    std::string output;
-    RunProgram({spooladm_, "list"}, &output);
-    std::istringstream in(output);
-    std::string line, found;
-    bool inside = false;
-    while (std::getline(in, line)) {
-      if (line.find(queue) != std::string::npos) inside = true;
-      if (inside && line.find("profiles") != std::string::npos) return line;
-    }
-    return "<" + output + ">";
+  std::vector<std::string> Associations(const std::string& queue) {
+    pal::spooler::QueueRecord record;
+    std::vector<std::string> names;
+    if (pal::spooler::FindQueue(std::wstring(queue.begin(), queue.end()), &record) != 0) return {"<no queue>"};
+    for (const std::wstring& p : record.color_profiles) names.push_back(std::string(p.begin(), p.end()));
+    std::sort(names.begin(), names.end());
+    return names;
   }
 
   pal_testing::ScopedMachineRoot machine_;
@@ -199,9 +197,11 @@ TEST_F(StockInstallerProgramTest, TwoPrintersOverBothChannelKindsAndTheDriver) {
                               "CottonRag_1440.icc", "VelvetMatte.icc"}) {
     EXPECT_EQ(ReadFile(ColorFolder() + "/" + profile), ReadFile(std::string(SAMPLE_DIR) + "/media/" + profile))
         << profile;
-    for (const char* queue : {"TQ770 (USB)", "TQ770 (network)"})
-      EXPECT_NE(Associations(queue).find(profile), std::string::npos) << queue << " " << profile;
   }
+  const std::vector<std::string> all_profiles{"CottonRag.icc",        "CottonRag_1440.icc",  "StudioGloss_1440.icc",
+                                              "StudioGloss_360.icc",  "StudioGloss_720.icc", "VelvetMatte.icc"};
+  EXPECT_EQ(Associations("TQ770 (USB)"), all_profiles);
+  EXPECT_EQ(Associations("TQ770 (network)"), all_profiles);
   for (const char* paper : {"UserPaper.paper", "UserPaper.ini"})
     EXPECT_EQ(ReadFile(DataFolder() + "/" + paper), ReadFile(std::string(SAMPLE_DIR) + "/media/" + paper)) << paper;
   EXPECT_TRUE(WorkFiles().empty());
@@ -301,6 +301,38 @@ TEST_F(StockInstallerProgramTest, DriverStepFailingAfterAllDevicesReportedOk) {
   EXPECT_EQ(out, Lines(20, Repeat("OK", 20)));
   EXPECT_EQ(Log(), "Start.\r\nCopyUserPaperFile: Can't copy user paper file.\r\nEnd.\r\n");
   EXPECT_TRUE(WorkFiles().empty());
+}
+
+// Profile names are bare file names: one that reaches out of the work folder or the colour
+// directory is refused, and the rest of the run goes on.
+TEST_F(StockInstallerProgramTest, ProfileNamesWithFolderPartsAreRefused) {
+  StartPrinters({"P1"});
+  AddQueue("TQ770", "P1", false);
+  WriteFile(machine_.drive_c() + "/outside.icc", "not to be installed");
+  WriteFile(ColorFolder() + "/../keep.icc", "not to be uninstalled");
+  std::string ini = ReadFile(WorkFolder() + "/media.ini");
+  ini.replace(ini.find("Profile_Draft=CottonRag.icc"), std::string("Profile_Draft=CottonRag.icc").size(),
+              "Profile_Draft=..\\..\\outside.icc");
+  ini.replace(ini.find("Profile_Draft=VelvetMatte.icc"), std::string("Profile_Draft=VelvetMatte.icc").size(),
+              "Profile_Draft=..\\keep.icc");
+  WriteFile(WorkFolder() + "/media.ini", ini);
+  std::string out;
+  EXPECT_EQ(Run({kWorkIni}, &out), 0) << Log();
+  EXPECT_EQ(out, Lines(10, Repeat("OK", 10)));
+  EXPECT_FALSE(fs::exists(ColorFolder() + "/outside.icc"));
+  EXPECT_EQ(ReadFile(ColorFolder() + "/../keep.icc"), "not to be uninstalled");
+  EXPECT_EQ(ReadFile(machine_.drive_c() + "/outside.icc"), "not to be installed");
+  const std::vector<std::string> bare{"CottonRag.icc",       "CottonRag_1440.icc", "StudioGloss_1440.icc",
+                                      "StudioGloss_360.icc", "StudioGloss_720.icc", "VelvetMatte.icc"};
+  EXPECT_EQ(Associations("TQ770"), bare);
+  // Two refused names, each in the installation and the association of the one queue.
+  std::string refused;
+  for (int i = 0; i < 4; ++i) refused += "AddICCProfile: Invalid profile name.\r\n";
+  EXPECT_EQ(Log(), "Start.\r\n" + refused + "End.\r\n");
+  bool bom = false;
+  const std::string icc = Utf16File(DataFolder() + "/CustomMediaICC.ini", &bom);
+  EXPECT_NE(icc.find("302_360=\r\n"), std::string::npos) << icc;
+  EXPECT_NE(icc.find("302_720=CottonRag.icc"), std::string::npos) << icc;
 }
 
 struct FaultCase {
