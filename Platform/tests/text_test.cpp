@@ -251,3 +251,36 @@ TEST(SafeStrings, SplitPath) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MultibyteConversions, UseTheAnsiCodePage) {
+  wchar_t wide[8];
+  size_t done = 0;
+  EXPECT_EQ(mbstowcs_s(&done, wide, 8, "\x80\xE9z", _TRUNCATE), 0);
+  EXPECT_EQ(done, 4u);  // with the terminator
+  EXPECT_STREQ(wide, L"\u20AC\u00E9z");
+  EXPECT_EQ(mbstowcs_s(&done, nullptr, 0, "abc", 0), 0);
+  EXPECT_EQ(done, 4u);  // the size needed
+  EXPECT_EQ(mbstowcs_s(&done, wide, 3, "abcdef", _TRUNCATE), STRUNCATE);
+  EXPECT_STREQ(wide, L"ab");
+  EXPECT_EQ(mbstowcs_s(&done, wide, 3, "abcdef", 5), ERANGE);
+  EXPECT_STREQ(wide, L"");
+  EXPECT_EQ(mbstowcs_s(&done, wide, 8, "abcdef", 2), 0);
+  EXPECT_STREQ(wide, L"ab");
+
+  char narrow[8];
+  EXPECT_EQ(wcstombs_s(&done, narrow, 8, L"\u20AC-\u0160", _TRUNCATE), 0);
+  EXPECT_STREQ(narrow, "\x80-\x8A");
+  EXPECT_EQ(wcstombs_s(&done, narrow, 8, L"a\u4E2D", _TRUNCATE), EILSEQ);
+
+  // The plain forms follow the same code page instead of glibc's "C" locale.
+  EXPECT_EQ(mbstowcs(wide, "\xE9t\xE9", 8), 3u);
+  EXPECT_STREQ(wide, L"\u00E9t\u00E9");
+  EXPECT_EQ(mbstowcs(nullptr, "\x80\x80", 0), 2u);
+  EXPECT_EQ(wcstombs(narrow, L"\u00FCber", 8), 4u);
+  EXPECT_STREQ(narrow, "\xFC" "ber");
+  EXPECT_EQ(wcstombs(narrow, L"\u4E2D", 8), static_cast<size_t>(-1));
+}
+
+}  // namespace

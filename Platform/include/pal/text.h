@@ -126,6 +126,16 @@ int _snprintf_s(char (&buffer)[N], size_t max_count, const char* format, ...) {
   return n;
 }
 
+// ---- Run-time multibyte conversions --------------------------------------------------------
+// The run-time's conversions between wide and multibyte text use the ANSI code page here,
+// as they do on Windows after setlocale(LC_ALL, ""). A wide character the code page lacks
+// fails the conversion with EILSEQ ((size_t)-1), as in the run-time.
+//
+// Differs from glibc, as on Windows: mbstowcs and wcstombs are replaced by the layer's own
+// for every program linked with it (glibc's "C" locale knows only ASCII).
+errno_t mbstowcs_s(size_t* converted, wchar_t* dest, size_t dest_size, const char* src, size_t count);
+errno_t wcstombs_s(size_t* converted, char* dest, size_t dest_size, const wchar_t* src, size_t count);
+
 // ---- Strings -------------------------------------------------------------------------------
 // The "_s" copies return 0, EINVAL for a null argument or zero size (destination emptied
 // when it exists), ERANGE when the text does not fit (destination emptied), and STRUNCATE
