@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -333,6 +334,56 @@ TEST_F(StockInstallerProgramTest, ProfileNamesWithFolderPartsAreRefused) {
   const std::string icc = Utf16File(DataFolder() + "/CustomMediaICC.ini", &bom);
   EXPECT_NE(icc.find("302_360=\r\n"), std::string::npos) << icc;
   EXPECT_NE(icc.find("302_720=CottonRag.icc"), std::string::npos) << icc;
+}
+
+// The driver step's failures, each with its messages, on a machine whose only queue is offline:
+// the one result line is the driver step's, and the run fails.
+TEST_F(StockInstallerProgramTest, DriverStepFailuresAreLoggedAndFailTheRun) {
+  StartPrinters({"P1"});
+  AddQueue("TQ770", "P1", false, /*offline=*/true);
+  const std::string vif = ReadFile(DriverFolder() + "/TQ770.VIF");
+  struct Case {
+    const char* name;
+    std::function<void()> arrange;
+    std::string log;
+    bool profiles_installed;
+  };
+  const std::string cfx = "AddToDriver: CFX error.\r\nAddToDriver: Error.\r\n";
+  const Case kCases[] = {
+      {"no_driver_data_folder", [&] { fs::remove_all(DataFolder()); },
+       "AddCustomCFGX: Can't get dest folder.\r\n" + cfx, false},
+      {"module_without_init_ex",
+       [&] { fs::copy_file(VD_CFGX_NOINITEX_PATH, DriverFolder() + "/NVTQCFGX.DLL", fs::copy_options::overwrite_existing); },
+       cfx, false},
+      {"module_missing", [&] { fs::remove(DriverFolder() + "/NVTQCFGX.DLL"); }, cfx, false},
+      {"empty_resolution_key",
+       [&] {
+         std::string changed = vif;
+         changed.replace(changed.find("ResStandard=720"), 15, "ResStandard=");
+         WriteFile(DriverFolder() + "/TQ770.VIF", changed);
+       },
+       "AddLocalMediaICCProfiles: Can't get ressolution key.\r\nAddICCProfile: Can't add ICC profiles to a INI "
+       "file.\r\nAddToDriver: ICC profile error.\r\nAddToDriver: Error.\r\n",
+       true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    fs::create_directories(DataFolder());
+    fs::copy_file(VD_CFGX_PATH, DriverFolder() + "/NVTQCFGX.DLL", fs::copy_options::overwrite_existing);
+    WriteFile(DriverFolder() + "/TQ770.VIF", vif);
+    fs::remove_all(ColorFolder());
+    for (const auto& entry : fs::directory_iterator(std::string(SAMPLE_DIR) + "/media"))
+      fs::copy_file(entry.path(), WorkFolder() + "/" + entry.path().filename().string(),
+                    fs::copy_options::overwrite_existing);
+    c.arrange();
+    std::string out;
+    EXPECT_EQ(Run({kWorkIni}, &out), kFailed);
+    EXPECT_EQ(out, Lines(1, {"NG"}));
+    EXPECT_EQ(Log(), "Start.\r\n" + c.log + "End.\r\n");
+    EXPECT_EQ(fs::exists(ColorFolder() + "/VelvetMatte.icc"), c.profiles_installed);
+    EXPECT_FALSE(fs::exists(DataFolder() + "/UserPaper.paper"));
+    EXPECT_TRUE(WorkFiles().empty());
+  }
 }
 
 struct FaultCase {
