@@ -9,7 +9,7 @@
 
 #include <chrono>
 #include <filesystem>
-#include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -44,9 +44,12 @@ class SchedtoolBootTest : public ::testing::Test {
     argv.insert(argv.end(), args.begin(), args.end());
     *status = RunProgram(argv, output);
     std::vector<pid_t> pids;
-    std::regex started(R"(started \\\S+ pid (\d+))");
-    for (std::sregex_iterator it(output->begin(), output->end(), started), end; it != end; ++it) {
-      pids.push_back(static_cast<pid_t>(std::stoi((*it)[1])));
+    std::istringstream lines(*output);
+    for (std::string line; std::getline(lines, line);) {
+      size_t at = line.rfind(" pid ");
+      if (line.rfind("started \\", 0) == 0 && at != std::string::npos) {
+        pids.push_back(static_cast<pid_t>(std::stoi(line.substr(at + 5))));
+      }
     }
     started_.insert(started_.end(), pids.begin(), pids.end());
     return pids;

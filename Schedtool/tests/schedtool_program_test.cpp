@@ -4,7 +4,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <regex>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -24,9 +24,18 @@ const std::string kInstallFolder = "C:\\Program Files (x86)\\NORVANTE\\TQ770\\x8
 const std::string kLogFolder = "C:\\ProgramData\\NORVANTE\\TQ770\\log\\";
 
 std::string XPath(const std::string& file, const std::string& expression) {
-  std::string expanded = std::regex_replace(
-      expression, std::regex(R"(t:(\w+))"),
-      "*[local-name()='$1' and namespace-uri()='http://schemas.microsoft.com/windows/2004/02/mit/task']");
+  std::string expanded;
+  for (size_t i = 0; i < expression.size();) {
+    if (expression.compare(i, 2, "t:") == 0) {
+      size_t end = i + 2;
+      while (end < expression.size() && std::isalnum(static_cast<unsigned char>(expression[end]))) ++end;
+      expanded += "*[local-name()='" + expression.substr(i + 2, end - i - 2) +
+                  "' and namespace-uri()='http://schemas.microsoft.com/windows/2004/02/mit/task']";
+      i = end;
+    } else {
+      expanded += expression[i++];
+    }
+  }
   std::string output;
   int status = RunProgram({"/usr/bin/xmllint", "--xpath", "string(" + expanded + ")", file}, &output);
   if (status != 0) return "<xmllint " + std::to_string(status) + ": " + output + ">";
