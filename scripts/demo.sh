@@ -75,4 +75,66 @@ step "Schedtool removes the task; removing it again fails with -1999 (status 49)
 "$x86/Schedtool.exe" /r QNVLogsink && echo "Schedtool /r QNVLogsink: exit code 0"
 "$x86/Schedtool.exe" /r QNVLogsink || echo "Schedtool /r QNVLogsink again: exit code $?"
 
+# ---- StockInstaller: custom media into two simulated printers and the driver ----------------
+step "StockInstaller: two simulated printers, the sample driver, a work folder with custom media"
+sys32="$PAL_ROOT/drive_c/Windows/System32"
+simdir="$PAL_ROOT/printersim"
+mkdir -p "$simdir"
+coproc SIM { exec "$sys32/printersim.exe" --state "$simdir" --exit-on-stdin-eof --printer P1 --printer P2; }
+declare -A simport
+while read -r line <&"${SIM[0]}"; do
+  [ "$line" = ready ] && break
+  echo "   | printersim: $line"
+  name=${line%% *}
+  simport[$name:tcp]=$(sed -n 's/.* tcp=\([0-9]*\).*/\1/p' <<<"$line")
+  simport[$name:udp]=$(sed -n 's/.* udp=\([0-9]*\).*/\1/p' <<<"$line")
+done
+spooladm() { "$sys32/spooladm.exe" "$@"; }
+spooladm add-driver --name "NORVANTE TQ770" --version 4 --config NVTQCFGX.DLL --data TQ770.VIF
+# One printer reached over the raw byte stream, the other over SNMP only.
+spooladm add-queue --name "TQ770 (USB)" --driver "NORVANTE TQ770" --port "NETLOOP:127.0.0.1:t${simport[P1:tcp]}"
+spooladm add-queue --name "TQ770 (network)" --driver "NORVANTE TQ770" --port "NETLOOP:127.0.0.1:u${simport[P2:udp]}"
+spooladm list | sed 's/^/   | /'
+work="$PAL_ROOT/drive_c/work"
+mkdir -p "$work"
+cp "$PAL_ROOT/drive_c/ProgramData/NORVANTE/TQ770/sample/media/"* "$work/"
+show "$work/media.ini"
+echo "-- the work folder C:\\work:"
+ls "$work" | sed 's/^/   | /'
+
+step "StockInstaller.exe C:\\work\\media.ini: the protocol lines on its standard output"
+status=0
+"$x86/StockInstaller.exe" 'C:\work\media.ini' | sed 's/^/   | /' || true
+"$x86/StockInstaller.exe" 2>/dev/null >/dev/null || status=$?
+echo "(and without an argument: exit status $status, that is -1)"
+cp "$PAL_ROOT/drive_c/ProgramData/NORVANTE/TQ770/sample/media/"* "$work/"
+status=0
+out=$("$x86/StockInstaller.exe" 'C:\work\media.ini') || status=$?
+echo "A second run with the same media: exit status $status, $(grep -c '^Result=OK' <<<"$out") Result=OK lines,"
+echo "and the printers were not written again (writes= below stays 3)."
+show "$PAL_ROOT/drive_c/ProgramData/NORVANTE/TQ770/log/StockInstaller.log"
+
+step "The printers' slots (27-byte records in hex; slots 3 to 9 empty)"
+for p in P1 P2; do
+  echo "-- $p: $(grep -E '^(writes|deletes|snmp_requests)=' "$simdir/$p.state" | tr '\n' ' ')"
+  grep -E '^slot[0-9]=' "$simdir/$p.state" | sed 's/^/   | /'
+done
+
+step "The driver: configuration, ICC INI, profiles and their queues, paper files"
+morli="$PAL_ROOT/drive_c/ProgramData/MORLI/NORVANTE TQ770"
+show "$morli/CustomMedia.ini"
+echo "-- ${morli#"$PAL_ROOT/"}/CustomMediaICC.ini (UTF-16LE: $(head -c 2 "$morli/CustomMediaICC.ini" | od -An -tx1 | tr -d ' ') byte order mark)"
+iconv -f UTF-16 -t UTF-8 "$morli/CustomMediaICC.ini" | sed 's/\r$//' | sed 's/^/   | /'
+echo "-- the colour directory:"
+ls "$sys32/spool/drivers/color" | sed 's/^/   | /'
+echo "-- the queues and their associated profiles:"
+spooladm list | sed 's/^/   | /'
+echo "-- the driver data folder:"
+ls "$morli" | sed 's/^/   | /'
+echo "-- the work folder after the run (emptied: run with \"/ND\" third to keep it):"
+ls -A "$work" | sed 's/^/   | /'
+eval "exec ${SIM[1]}>&-"
+wait "$SIM_PID" 2>/dev/null || true
+# ---- end of StockInstaller ------------------------------------------------------------------
+
 step "Done. The demo machine stays in $PAL_ROOT"
