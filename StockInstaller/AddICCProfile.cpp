@@ -86,6 +86,8 @@ BOOL CAddICCProfile::Init() {
 
 BOOL CAddICCProfile::InstallProfiles() {
   for (const ProfileName& stProfile : m_iniFile.profiles) {
+    // An empty value names no profile for that resolution: nothing to install.
+    if (stProfile.szName[0] == L'\0') continue;
     if (!IsBareProfileName(stProfile.szName)) {
       m_log.Write(kInvalidName);
       continue;
@@ -114,6 +116,7 @@ BOOL CAddICCProfile::InstallProfiles() {
 BOOL CAddICCProfile::AssociateProfiles() {
   for (const QueueName& stQueue : m_prnQueue.queueNames) {
     for (const ProfileName& stProfile : m_iniFile.profiles) {
+      if (stProfile.szName[0] == L'\0') continue;
       if (!IsBareProfileName(stProfile.szName)) {
         m_log.Write(kInvalidName);
         continue;

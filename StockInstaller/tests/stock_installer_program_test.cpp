@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -316,6 +317,9 @@ TEST_F(StockInstallerProgramTest, ProfileNamesWithFolderPartsAreRefused) {
               "Profile_Draft=..\\..\\outside.icc");
   ini.replace(ini.find("Profile_Draft=VelvetMatte.icc"), std::string("Profile_Draft=VelvetMatte.icc").size(),
               "Profile_Draft=..\\keep.icc");
+  // An empty value names no profile: neither refused nor installed.
+  ini.replace(ini.find("Profile_Quality=VelvetMatte.icc"), std::string("Profile_Quality=VelvetMatte.icc").size(),
+              "Profile_Quality=");
   WriteFile(WorkFolder() + "/media.ini", ini);
   std::string out;
   EXPECT_EQ(Run({kWorkIni}, &out), 0) << Log();
@@ -334,6 +338,7 @@ TEST_F(StockInstallerProgramTest, ProfileNamesWithFolderPartsAreRefused) {
   const std::string icc = Utf16File(DataFolder() + "/CustomMediaICC.ini", &bom);
   EXPECT_NE(icc.find("302_360=\r\n"), std::string::npos) << icc;
   EXPECT_NE(icc.find("302_720=CottonRag.icc"), std::string::npos) << icc;
+  EXPECT_NE(icc.find("303_1440=\r\n"), std::string::npos) << icc;
 }
 
 // The driver step's failures, each with its messages, on a machine whose only queue is offline:
@@ -393,6 +398,8 @@ struct FaultCase {
   std::vector<std::string> slots;
   long writes;
 };
+
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 
 class StockInstallerFaultTest : public StockInstallerProgramTest, public ::testing::WithParamInterface<FaultCase> {};
 
