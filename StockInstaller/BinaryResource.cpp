@@ -167,6 +167,6 @@ INT ConvertBaseMediaId(const BinaryResource& in_resource, INT in_nBaseMediaId) {
     }
     if (nBase != 999 && (static_cast<DWORD>(nBase) & 0xFFFF) == nWanted)
       return static_cast<INT>(Read16(pData + nElement));
-    }
+  }
   return -1;
 }
