@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build clang libgtest-dev libgmock-dev libbenchmark-dev
   libboost-dev uuid-dev libxml2-dev libxml2-utils p7zip-full unzip faketime python3
-  python3-pyasn1 libclang-rt-14-dev)
+  python3-pyasn1 libclang-rt-14-dev tzdata)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
