@@ -200,6 +200,10 @@ int main(int argc, char** argv) {
   pal_testing::ScopedMachineRoot root;
   logsink_testing::InstallLogger(root.path(), false);
   const std::string log_dir = logsink_testing::LogDir(root.path());
+  // The baselines first, in a process that has not yet used the platform layer.
+  double baseline_a = RunBaseline(records, true, log_dir + "/baseline_a.log");
+  double baseline_b = RunBaseline(records, false, log_dir + "/baseline_b.log");
+
   std::unique_ptr<logsink_testing::Process> logger(logsink_testing::StartLogger(root.path()));
   if (logger == nullptr) {
     fprintf(stderr, "Logsink did not open its channel\n");
@@ -211,9 +215,6 @@ int main(int argc, char** argv) {
   logger->Kill(SIGTERM);
   logger->Wait();
   std::uintmax_t daily_size = fs::file_size(log_dir + "/Logsink_0001.log");
-
-  double baseline_a = RunBaseline(records, true, log_dir + "/baseline_a.log");
-  double baseline_b = RunBaseline(records, false, log_dir + "/baseline_b.log");
 
   printf("records per run: %ld (200-byte texts, every line flushed; daily file %ju bytes)\n",
          records, daily_size);
