@@ -109,6 +109,28 @@ FILE* ReopenIfMissing(FILE** ppFile, const wchar_t* pszName, const SYSTEMTIME& n
   return *ppFile;
 }
 
+// A full disk fails every write until space returns: the failure is reported once when it
+// begins, and the stream's error state is cleared so that the next line is tried afresh (the
+// failed line itself is gone).
+void NoteWriteResult(const wchar_t* pszName, bool bWritten, FILE* pFile) {
+  static bool s_bFailing = false;
+  if (bWritten) {
+    s_bFailing = false;
+    return;
+  }
+  const int nError = errno;
+  clearerr(pFile);
+  if (s_bFailing) return;
+  s_bFailing = true;
+  char szName[LOGSINK_NAME_CAPACITY * 2];
+  if (WideCharToMultiByte(CP_ACP, 0, pszName, -1, szName, sizeof(szName), nullptr, nullptr) <= 0) {
+    szName[0] = '\0';
+  }
+  char szText[LOGSINK_NAME_CAPACITY * 2 + 96];
+  sprintf_s(szText, "Failed to write log file %s. Error=%d\n", szName, nError);
+  ReportToDebugger(szText);
+}
+
 }  // namespace
 
 std::mutex& LogsinkFilesLock() {
@@ -240,8 +262,11 @@ bool LogsinkDrainRecord(const BYTE* pRecord, int nOutputLevel, ULONGLONG* io_pNe
   fprintf(pFile, "%s\t%02d:%02d:%02d.%03d\t%04u\t%04u\t%.*s", LogsinkLevelName(level), now.wHour,
           now.wMinute, now.wSecond, now.wMilliseconds, dwProcessId, dwThreadId, nMessage,
           pszMessage);
-  fflush(pFile);
-  return true;
+  const bool bWritten = fflush(pFile) == 0 && !ferror(pFile);
+  NoteWriteResult(pFile == g_logsink.pPermanentFile ? g_logsink.szPermanentFileName
+                                                    : g_logsink.szDailyFileName,
+                  bWritten, pFile);
+  return bWritten;
 }
 
 DWORD WINAPI DrainThread(LPVOID lpParameter) {
