@@ -41,6 +41,9 @@ void ArchiveLogFile(LPCWSTR in_pszFileKey, LPCWSTR in_pszArchiveKey, LPCWSTR in_
   std::wstring strFilePath = std::wstring(in_pszLogFolder) + szFileName;
   std::wstring strArchivePath = std::wstring(in_pszLogFolder) + szArchiveName;
 
+  // The day's archive is made afresh: one left behind by a run killed while archiving may be
+  // incomplete, and the archiver would refuse to add to it on every later run.
+  if (in_bMoveArchive) ::DeleteFileW(strArchivePath.c_str());
   CQNVDataArchiver archiver;
   if (archiver.AddToArchive(strArchivePath, strFilePath) != QNVERROR_NO_ERROR) return;
 
