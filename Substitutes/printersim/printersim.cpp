@@ -145,13 +145,14 @@ class Printer {
   std::string ControlPath() const { return folder_ + "/" + name_ + ".ctl"; }
 
   void LoadFaults() {
-    struct stat st;
-    if (stat(ControlPath().c_str(), &st) != 0) return;
-    if (st.st_mtim.tv_sec == control_time_.tv_sec && st.st_mtim.tv_nsec == control_time_.tv_nsec &&
-        st.st_size == control_size_)
-      return;
-    control_time_ = st.st_mtim;
-    control_size_ = st.st_size;
+    // Compared by content: two control files of equal size written within one tick of the
+    // file system's coarse clock carry the same modification time.
+    std::ifstream in(ControlPath());
+    if (!in) return;
+    std::stringstream text;
+    text << in.rdbuf();
+    if (text.str() == control_text_) return;
+    control_text_ = text.str();
     auto settings = ReadKeyValues(ControlPath());
     Faults f;
     auto number = [&](const char* key, long fallback) {
@@ -253,8 +254,7 @@ class Printer {
   Bytes identity_;
   Bytes slots_[10];
   Faults faults_;
-  timespec control_time_{};
-  off_t control_size_ = -1;
+  std::string control_text_;
   long commands_ = 0, snmp_requests_ = 0, status_polls_ = 0, queries_ = 0, writes_ = 0, deletes_ = 0,
        device_ids_ = 0;
 };
