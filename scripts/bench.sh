@@ -3,7 +3,8 @@
 # the markers <!-- bench:begin --> and <!-- bench:end -->: medians, side-by-side ratios against
 # each figure's baseline, and the machine they were measured on.
 #   scripts/bench.sh [--quick]     (--quick: fewer repetitions and smaller folders, for a try)
-# BUILD_DIR chooses the build folder (default build-release).
+# BUILD_DIR chooses the build folder (default build-release); BENCH_NO_BUILD=1 uses it as it is;
+# BENCH_README writes the table into another file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -15,10 +16,13 @@ records=$((quick ? 5000 : 20000))
 sweep_counts=$([ $quick = 1 ] && echo "2000" || echo "10000 100000")
 si_rounds=$((quick ? 3 : 7))
 
-scripts/deps.sh
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target platform_bench log_channel_bench logsink_bench logsweep_bench \
-  $(grep -q 'stockinstaller_tests' StockInstaller/CMakeLists.txt 2>/dev/null && echo stockinstaller_tests)
+readme=${BENCH_README:-$root/README.md}
+if [ "${BENCH_NO_BUILD:-0}" = 0 ]; then
+  scripts/deps.sh
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$build" --target platform_bench log_channel_bench logsink_bench logsweep_bench \
+    $(grep -q 'stockinstaller_tests' StockInstaller/CMakeLists.txt 2>/dev/null && echo stockinstaller_tests)
+fi
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -46,7 +50,7 @@ if [ -n "$si_tests" ]; then
 fi
 load_after=$(cut -d' ' -f1 /proc/loadavg)
 
-python3 - "$out" "$root/README.md" "$(nproc)" "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')" \
+python3 - "$out" "$readme" "$(nproc)" "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')" \
   "$load_before" "$load_after" "$reps" <<'PY'
 import json, re, statistics, sys, os
 out, readme, cores, cpu, load0, load1, reps = sys.argv[1:8]

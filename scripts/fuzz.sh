@@ -17,14 +17,14 @@ mapfile -t targets < <(ninja -C "$build" -t targets all | sed -n 's/^\(fuzz_[A-Z
 cmake --build "$build" --target "${targets[@]}"
 
 for t in "${targets[@]}"; do
-  bin=$(find "$build" -name "$t" -type f -perm -u+x | head -1)
+  bin=$(realpath "$(find "$build" -name "$t" -type f -perm -u+x | head -1)")
   keep=$root/fuzz/corpus/$t
   work=$root/$build/fuzz-work/$t
   rm -rf "$work" && mkdir -p "$work/found" "$work/merged" "$keep"
   echo "== $t: ${seconds}s"
   # New inputs go to a scratch folder; the stored corpus is read only.
   (cd "$work" && "$bin" -max_total_time="$seconds" -rss_limit_mb=1024 -print_final_stats=1 \
-     "$work/found" "$keep" 2>&1 | grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY)' || true)
+     "$work/found" "$keep" 2>&1 | grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY)' || true)
   if ls "$work"/crash-* "$work"/leak-* "$work"/timeout-* >/dev/null 2>&1; then
     echo "$t: failing input kept in $work" >&2
     exit 1
