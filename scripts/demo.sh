@@ -71,6 +71,58 @@ echo "Logsink has ended"
 lines=$(wc -l <"$logdir/Logsink_0001.log")
 echo "Every line was on disk before it ended: $lines lines in Logsink_0001.log"
 
+step "The next day: a system start finds yesterday's date in the state file"
+# Dating the stored period back one day makes this start a change of day, as a machine that
+# was off overnight sees it: Logsink records the ended period and starts Logsweep.
+sed -i -E "s#^Date=[^\r]*#Date=$(date -d yesterday +%Y/%m/%d)#" "$logdir/Logsink.dat"
+started=$("$taskrun" boot)
+logger=$(sed -n 's/^started .* pid \([0-9]*\)$/\1/p' <<<"$started" | head -n 1)
+echo "Logsink runs again as process $logger"
+# Logsweep is not waited for by the logger: watch for its results instead.
+for _ in $(seq 1 200); do
+  if grep -q $'^DailyFile=\r\?$' "$logdir/Logsink.dat" 2>/dev/null &&
+     unzip -tq "$logdir/Logsink_0001.log" >/dev/null 2>&1 &&
+     [ ! -e "$logdir/Logsink_0001.zip" ]; then
+    break
+  fi
+  sleep 0.1
+done
+sleep 0.5
+
+step "Logsweep archived the ended period (read back with unzip)"
+echo "-- the permanent archive collects the permanent files:"
+unzip -l "$logdir/Logsink_Permanent.zip" | sed 's/^/   | /' || true
+echo "-- the daily archive carries the daily log's own name, Logsink_0001.log:"
+unzip -l "$logdir/Logsink_0001.log" | sed 's/^/   | /' || true
+unzip -p "$logdir/Logsink_0001.log" Logsink_0001.log | sed 's/\r$//' | head -n 3 | sed 's/^/   | /' || true
+echo "-- the state file: PermanentFile and DailyFile cleared, LogID 2"
+show "$logdir/Logsink.dat"
+echo "-- the log folder:"
+ls -l "$logdir" | sed 's/^/   | /'
+
+step "Logsweep trims an over-full log folder: at most 3 log files, oldest first"
+printf '[LOG]\r\nMAX_NUM_OF_LOG_FILE=3\r\nMAX_SIZE_OF_LOG_DIR=2000\r\n' >"$x86/QNVDbmon.ini"
+show "$x86/QNVDbmon.ini"
+for n in 1 2 3 4; do  # a creation second apart
+  sleep 1
+  printf 'an older tool log %s\r\n' "$n" >"$logdir/Tool_000$n.log"
+done
+echo "-- before:"
+ls "$logdir" | sed 's/^/   | /'
+status=0
+"$x86/Logsweep.exe" || status=$?
+echo "Logsweep exit status $status: 254 is -2, one removal failed -- the logger holds its current"
+echo "daily log Logsink_0002.log open without delete sharing, so it stays; the others due went."
+echo "-- after:"
+ls "$logdir" | sed 's/^/   | /'
+printf '[LOG]\r\nMAX_NUM_OF_LOG_FILE=365\r\nMAX_SIZE_OF_LOG_DIR=2000\r\n' >"$x86/QNVDbmon.ini"
+
+kill -INT "$logger"
+while [ -e "/proc/$logger" ] && ! grep -q '^State:[[:space:]]*Z' "/proc/$logger/status" 2>/dev/null; do
+  sleep 0.1
+done
+echo "Logsink has ended"
+
 step "Schedtool removes the task; removing it again fails with -1999 (status 49)"
 "$x86/Schedtool.exe" /r QNVLogsink && echo "Schedtool /r QNVLogsink: exit code 0"
 "$x86/Schedtool.exe" /r QNVLogsink || echo "Schedtool /r QNVLogsink again: exit code $?"
