@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr char kReplyPrefix[] = "@BDC PS\r\nap:";
 constexpr DWORD kCompareLength = 15;
 constexpr char kReplyOk[] = "@BDC PS\r\nap:OK;";
 constexpr char kReplyNotAvailable[] = "@BDC PS\r\nap:NA;";

@@ -58,7 +58,7 @@ class CPrinterExchange {
 
   CIniFile& m_iniFile;
   PrinterChannel m_channel;
-  CLogWrite& m_log;
+  [[maybe_unused]] CLogWrite& m_log;
 };
 
 BOOL AddToPrinter(CIniFile* in_pIniFile, const DeviceRecord* in_pDevice, CLogWrite* in_pLog);
