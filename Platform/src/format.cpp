@@ -14,7 +14,7 @@ namespace {
 
 enum class Size { kDefault, kChar, kShort, kLong, kLongLong, kInt32, kPointer, kWide, kLongDouble };
 
-struct Spec {
+struct FieldFormat {
   bool left = false;
   bool plus = false;
   bool space = false;
@@ -49,19 +49,19 @@ void AppendWide(std::basic_string<Char>& out, std::wstring_view s) {
 // Lays out prefix (sign, "0x") and body in the field: spaces before the prefix, or zeros
 // between prefix and body when zero padding applies, or spaces after for left alignment.
 template <class Char>
-void Emit(std::basic_string<Char>& out, const Spec& spec, std::basic_string_view<Char> prefix,
+void Emit(std::basic_string<Char>& out, const FieldFormat& fmt_field, std::basic_string_view<Char> prefix,
           std::basic_string_view<Char> body) {
   size_t len = prefix.size() + body.size();
-  size_t pad = spec.width > 0 && static_cast<size_t>(spec.width) > len ? spec.width - len : 0;
-  if (!spec.left && !spec.zero) out.append(pad, Char(' '));
+  size_t pad = fmt_field.width > 0 && static_cast<size_t>(fmt_field.width) > len ? fmt_field.width - len : 0;
+  if (!fmt_field.left && !fmt_field.zero) out.append(pad, Char(' '));
   out += prefix;
-  if (!spec.left && spec.zero) out.append(pad, Char('0'));
+  if (!fmt_field.left && fmt_field.zero) out.append(pad, Char('0'));
   out += body;
-  if (spec.left) out.append(pad, Char(' '));
+  if (fmt_field.left) out.append(pad, Char(' '));
 }
 
 template <class Char>
-void EmitInteger(std::basic_string<Char>& out, Spec spec, char conv, uint64_t magnitude,
+void EmitInteger(std::basic_string<Char>& out, FieldFormat fmt_field, char conv, uint64_t magnitude,
                  bool negative) {
   unsigned base = 10;
   if (conv == 'o') base = 8;
@@ -69,46 +69,46 @@ void EmitInteger(std::basic_string<Char>& out, Spec spec, char conv, uint64_t ma
   const char* digits = (conv == 'X' || conv == 'p') ? "0123456789ABCDEF" : "0123456789abcdef";
   std::basic_string<Char> body;
   for (uint64_t v = magnitude; v != 0; v /= base) body.insert(body.begin(), Char(digits[v % base]));
-  int precision = spec.precision < 0 ? 1 : spec.precision;
-  if (spec.precision >= 0) spec.zero = false;
+  int precision = fmt_field.precision < 0 ? 1 : fmt_field.precision;
+  if (fmt_field.precision >= 0) fmt_field.zero = false;
   if (body.size() < static_cast<size_t>(precision)) body.insert(0, precision - body.size(), Char('0'));
   std::basic_string<Char> prefix;
   if (conv == 'd' || conv == 'i') {
     if (negative) {
       prefix = Char('-');
-    } else if (spec.plus) {
+    } else if (fmt_field.plus) {
       prefix = Char('+');
-    } else if (spec.space) {
+    } else if (fmt_field.space) {
       prefix = Char(' ');
     }
-  } else if (spec.alt && magnitude != 0 && (conv == 'x' || conv == 'X' || conv == 'p')) {
+  } else if (fmt_field.alt && magnitude != 0 && (conv == 'x' || conv == 'X' || conv == 'p')) {
     prefix = Char('0');
     prefix += Char(conv == 'x' ? 'x' : 'X');
-  } else if (spec.alt && conv == 'o' && (body.empty() || body[0] != Char('0'))) {
+  } else if (fmt_field.alt && conv == 'o' && (body.empty() || body[0] != Char('0'))) {
     body.insert(body.begin(), Char('0'));
   }
-  Emit<Char>(out, spec, prefix, body);
+  Emit<Char>(out, fmt_field, prefix, body);
 }
 
 template <class Char>
-void EmitFloat(std::basic_string<Char>& out, const Spec& spec, char conv, double value) {
+void EmitFloat(std::basic_string<Char>& out, const FieldFormat& fmt_field, char conv, double value) {
   char fmt[16];
   char* p = fmt;
   *p++ = '%';
-  if (spec.left) *p++ = '-';
-  if (spec.plus) *p++ = '+';
-  if (spec.space) *p++ = ' ';
-  if (spec.alt) *p++ = '#';
-  if (spec.zero) *p++ = '0';
+  if (fmt_field.left) *p++ = '-';
+  if (fmt_field.plus) *p++ = '+';
+  if (fmt_field.space) *p++ = ' ';
+  if (fmt_field.alt) *p++ = '#';
+  if (fmt_field.zero) *p++ = '0';
   *p++ = '*';
   *p++ = '.';
   *p++ = '*';
   *p++ = conv;
   *p = '\0';
-  int n = std::snprintf(nullptr, 0, fmt, spec.width, spec.precision, value);
+  int n = std::snprintf(nullptr, 0, fmt, fmt_field.width, fmt_field.precision, value);
   if (n < 0) return;
   std::string text(static_cast<size_t>(n) + 1, '\0');
-  std::snprintf(text.data(), text.size(), fmt, spec.width, spec.precision, value);
+  std::snprintf(text.data(), text.size(), fmt, fmt_field.width, fmt_field.precision, value);
   text.resize(static_cast<size_t>(n));
   AppendNarrow(out, text);
 }
@@ -143,73 +143,73 @@ std::optional<std::basic_string<Char>> Format(const Char* format, va_list args) 
       continue;
     }
     ++f;
-    Spec spec;
+    FieldFormat fmt_field;
     for (;; ++f) {
       if (*f == Char('-')) {
-        spec.left = true;
+        fmt_field.left = true;
       } else if (*f == Char('+')) {
-        spec.plus = true;
+        fmt_field.plus = true;
       } else if (*f == Char(' ')) {
-        spec.space = true;
+        fmt_field.space = true;
       } else if (*f == Char('#')) {
-        spec.alt = true;
+        fmt_field.alt = true;
       } else if (*f == Char('0')) {
-        spec.zero = true;
+        fmt_field.zero = true;
       } else {
         break;
       }
     }
     if (*f == Char('*')) {
-      spec.width = va_arg(args, int);
-      if (spec.width < 0) {
-        spec.left = true;
-        spec.width = spec.width == INT_MIN ? INT_MAX : -spec.width;
+      fmt_field.width = va_arg(args, int);
+      if (fmt_field.width < 0) {
+        fmt_field.left = true;
+        fmt_field.width = fmt_field.width == INT_MIN ? INT_MAX : -fmt_field.width;
       }
       ++f;
     } else {
       while (*f >= Char('0') && *f <= Char('9')) {
-        if (spec.width > (INT_MAX - 9) / 10) return std::nullopt;
-        spec.width = spec.width * 10 + (*f++ - Char('0'));
+        if (fmt_field.width > (INT_MAX - 9) / 10) return std::nullopt;
+        fmt_field.width = fmt_field.width * 10 + (*f++ - Char('0'));
       }
     }
     if (*f == Char('.')) {
       ++f;
-      spec.precision = 0;
+      fmt_field.precision = 0;
       if (*f == Char('*')) {
-        spec.precision = va_arg(args, int);
-        if (spec.precision < 0) spec.precision = -1;
+        fmt_field.precision = va_arg(args, int);
+        if (fmt_field.precision < 0) fmt_field.precision = -1;
         ++f;
       } else {
         while (*f >= Char('0') && *f <= Char('9')) {
-          if (spec.precision > (INT_MAX - 9) / 10) return std::nullopt;
-          spec.precision = spec.precision * 10 + (*f++ - Char('0'));
+          if (fmt_field.precision > (INT_MAX - 9) / 10) return std::nullopt;
+          fmt_field.precision = fmt_field.precision * 10 + (*f++ - Char('0'));
         }
       }
     }
     switch (*f) {
       case Char('h'):
         ++f;
-        spec.size = Size::kShort;
-        if (*f == Char('h')) ++f, spec.size = Size::kChar;
+        fmt_field.size = Size::kShort;
+        if (*f == Char('h')) ++f, fmt_field.size = Size::kChar;
         break;
       case Char('l'):
         ++f;
-        spec.size = Size::kLong;
-        if (*f == Char('l')) ++f, spec.size = Size::kLongLong;
+        fmt_field.size = Size::kLong;
+        if (*f == Char('l')) ++f, fmt_field.size = Size::kLongLong;
         break;
-      case Char('L'): ++f, spec.size = Size::kLongDouble; break;
-      case Char('w'): ++f, spec.size = Size::kWide; break;
-      case Char('j'): ++f, spec.size = Size::kLongLong; break;
+      case Char('L'): ++f, fmt_field.size = Size::kLongDouble; break;
+      case Char('w'): ++f, fmt_field.size = Size::kWide; break;
+      case Char('j'): ++f, fmt_field.size = Size::kLongLong; break;
       case Char('z'):
-      case Char('t'): ++f, spec.size = Size::kPointer; break;
+      case Char('t'): ++f, fmt_field.size = Size::kPointer; break;
       case Char('I'):
         ++f;
         if (f[0] == Char('6') && f[1] == Char('4')) {
-          f += 2, spec.size = Size::kLongLong;
+          f += 2, fmt_field.size = Size::kLongLong;
         } else if (f[0] == Char('3') && f[1] == Char('2')) {
-          f += 2, spec.size = Size::kInt32;
+          f += 2, fmt_field.size = Size::kInt32;
         } else {
-          spec.size = Size::kPointer;
+          fmt_field.size = Size::kPointer;
         }
         break;
       default: break;
@@ -220,17 +220,17 @@ std::optional<std::basic_string<Char>> Format(const Char* format, va_list args) 
       case Char('%'): out += Char('%'); break;
       case Char('d'):
       case Char('i'): {
-        int64_t v = SignedArg(spec.size, args);
+        int64_t v = SignedArg(fmt_field.size, args);
         uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-        EmitInteger(out, spec, 'd', magnitude, v < 0);
+        EmitInteger(out, fmt_field, 'd', magnitude, v < 0);
         break;
       }
       case Char('u'):
       case Char('o'):
       case Char('x'):
-      case Char('X'): EmitInteger(out, spec, static_cast<char>(c), UnsignedArg(spec.size, args), false); break;
+      case Char('X'): EmitInteger(out, fmt_field, static_cast<char>(c), UnsignedArg(fmt_field.size, args), false); break;
       case Char('p'): {
-        Spec p = spec;
+        FieldFormat p = fmt_field;
         if (p.precision < 0) p.precision = 2 * sizeof(void*);
         EmitInteger(out, p, 'p', reinterpret_cast<uintptr_t>(va_arg(args, void*)), false);
         break;
@@ -244,12 +244,12 @@ std::optional<std::basic_string<Char>> Format(const Char* format, va_list args) 
       case Char('a'):
       case Char('A'):
         // The Microsoft run-time's long double is double.
-        EmitFloat(out, spec, static_cast<char>(c), va_arg(args, double));
+        EmitFloat(out, fmt_field, static_cast<char>(c), va_arg(args, double));
         break;
       case Char('c'):
       case Char('C'): {
-        bool wide = spec.size == Size::kLong || spec.size == Size::kWide ||
-                    (spec.size != Size::kShort && ((c == Char('c')) == kWideFormat<Char>));
+        bool wide = fmt_field.size == Size::kLong || fmt_field.size == Size::kWide ||
+                    (fmt_field.size != Size::kShort && ((c == Char('c')) == kWideFormat<Char>));
         unsigned value = va_arg(args, unsigned);
         std::basic_string<Char> body;
         if (wide) {
@@ -259,16 +259,16 @@ std::optional<std::basic_string<Char>> Format(const Char* format, va_list args) 
           char n = static_cast<char>(value);
           AppendNarrow(body, std::string_view(&n, 1));
         }
-        Emit<Char>(out, spec, {}, body);
+        Emit<Char>(out, fmt_field, {}, body);
         break;
       }
       case Char('s'):
       case Char('S'): {
-        bool wide = spec.size == Size::kLong || spec.size == Size::kWide ||
-                    (spec.size != Size::kShort && ((c == Char('s')) == kWideFormat<Char>));
+        bool wide = fmt_field.size == Size::kLong || fmt_field.size == Size::kWide ||
+                    (fmt_field.size != Size::kShort && ((c == Char('s')) == kWideFormat<Char>));
         std::basic_string<Char> body;
         const void* arg = va_arg(args, const void*);
-        size_t limit = spec.precision < 0 ? SIZE_MAX : static_cast<size_t>(spec.precision);
+        size_t limit = fmt_field.precision < 0 ? SIZE_MAX : static_cast<size_t>(fmt_field.precision);
         if (arg == nullptr) {
           std::string_view null_text = "(null)";
           AppendNarrow(body, null_text.substr(0, std::min(limit, null_text.size())));
@@ -283,7 +283,7 @@ std::optional<std::basic_string<Char>> Format(const Char* format, va_list args) 
           while (n < limit && s[n] != '\0') ++n;
           AppendNarrow(body, std::string_view(s, n));
         }
-        Emit<Char>(out, spec, {}, body);
+        Emit<Char>(out, fmt_field, {}, body);
         break;
       }
       default: return std::nullopt;  // "%n" included: the run-time refuses it too.

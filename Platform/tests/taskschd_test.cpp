@@ -40,7 +40,7 @@ std::string XPath(const std::string& file, const std::string& expression) {
   return output;
 }
 
-struct TaskSpec {
+struct TaskShape {
   std::wstring author = L"NORVANTE Corporation";
   TASK_TRIGGER_TYPE2 trigger = TASK_TRIGGER_BOOT;
   std::wstring start = L"2010-01-01T04:00:00";
@@ -67,12 +67,12 @@ class TaskSchedulerTest : public ::testing::Test {
     CoUninitialize();
   }
 
-  ITaskDefinition* Define(const TaskSpec& spec) {
+  ITaskDefinition* Define(const TaskShape& shape) {
     ITaskDefinition* def = nullptr;
     EXPECT_EQ(service_->NewTask(0, &def), S_OK);
     IRegistrationInfo* info = nullptr;
     def->get_RegistrationInfo(&info);
-    info->put_Author(_bstr_t(spec.author.c_str()));
+    info->put_Author(_bstr_t(shape.author.c_str()));
     info->Release();
     ITaskSettings* settings = nullptr;
     def->get_Settings(&settings);
@@ -84,27 +84,27 @@ class TaskSchedulerTest : public ::testing::Test {
     ITriggerCollection* triggers = nullptr;
     def->get_Triggers(&triggers);
     ITrigger* trigger = nullptr;
-    EXPECT_EQ(triggers->Create(spec.trigger, &trigger), S_OK);
+    EXPECT_EQ(triggers->Create(shape.trigger, &trigger), S_OK);
     trigger->put_Id(_bstr_t(L"QNVLogView"));
-    if (spec.trigger == TASK_TRIGGER_DAILY) {
+    if (shape.trigger == TASK_TRIGGER_DAILY) {
       IDailyTrigger* daily = nullptr;
       EXPECT_EQ(trigger->QueryInterface(IID_IDailyTrigger, reinterpret_cast<void**>(&daily)), S_OK);
-      if (!spec.start.empty()) daily->put_StartBoundary(_bstr_t(spec.start.c_str()));
-      daily->put_DaysInterval(spec.days);
+      if (!shape.start.empty()) daily->put_StartBoundary(_bstr_t(shape.start.c_str()));
+      daily->put_DaysInterval(shape.days);
       daily->Release();
     }
     trigger->Release();
     triggers->Release();
-    if (spec.with_action) {
+    if (shape.with_action) {
       IActionCollection* actions = nullptr;
       def->get_Actions(&actions);
       IAction* action = nullptr;
       EXPECT_EQ(actions->Create(TASK_ACTION_EXEC, &action), S_OK);
       IExecAction* exec = nullptr;
       EXPECT_EQ(action->QueryInterface(IID_IExecAction, reinterpret_cast<void**>(&exec)), S_OK);
-      exec->put_Path(_bstr_t(spec.path.c_str()));
-      if (!spec.arguments.empty()) exec->put_Arguments(_bstr_t(spec.arguments.c_str()));
-      exec->put_WorkingDirectory(_bstr_t(spec.folder.c_str()));
+      exec->put_Path(_bstr_t(shape.path.c_str()));
+      if (!shape.arguments.empty()) exec->put_Arguments(_bstr_t(shape.arguments.c_str()));
+      exec->put_WorkingDirectory(_bstr_t(shape.folder.c_str()));
       exec->Release();
       action->Release();
       actions->Release();
@@ -117,9 +117,9 @@ class TaskSchedulerTest : public ::testing::Test {
     return def;
   }
 
-  HRESULT Register(const wchar_t* name, const TaskSpec& spec, LONG flags = TASK_CREATE_OR_UPDATE,
+  HRESULT Register(const wchar_t* name, const TaskShape& shape, LONG flags = TASK_CREATE_OR_UPDATE,
                    const wchar_t* user = nullptr, TASK_LOGON_TYPE logon = TASK_LOGON_S4U) {
-    ITaskDefinition* def = Define(spec);
+    ITaskDefinition* def = Define(shape);
     HRESULT hr = root_->RegisterTaskDefinition(_bstr_t(name), def, flags,
                                                user != nullptr ? _variant_t(user) : _variant_t(), _variant_t(),
                                                logon, _variant_t(L""), nullptr);
@@ -137,10 +137,10 @@ class TaskSchedulerTest : public ::testing::Test {
 };
 
 TEST_F(TaskSchedulerTest, StoresDailyTaskAsTaskSchedulerXml) {
-  TaskSpec spec;
-  spec.trigger = TASK_TRIGGER_DAILY;
-  spec.arguments = L"/l Logsink";
-  ASSERT_EQ(Register(L"QNV Daily", spec, TASK_CREATE_OR_UPDATE, L"SYSTEM", TASK_LOGON_S4U), S_OK);
+  TaskShape shape;
+  shape.trigger = TASK_TRIGGER_DAILY;
+  shape.arguments = L"/l Logsink";
+  ASSERT_EQ(Register(L"QNV Daily", shape, TASK_CREATE_OR_UPDATE, L"SYSTEM", TASK_LOGON_S4U), S_OK);
 
   const std::string file = TaskFile("QNV Daily");
   std::string bytes = ReadFile(file);
@@ -178,7 +178,7 @@ TEST_F(TaskSchedulerTest, StoresDailyTaskAsTaskSchedulerXml) {
 }
 
 TEST_F(TaskSchedulerTest, RegistrationParametersOverrideThePrincipal) {
-  ASSERT_EQ(Register(L"Boot", TaskSpec{}, TASK_CREATE_OR_UPDATE, nullptr, TASK_LOGON_INTERACTIVE_TOKEN), S_OK);
+  ASSERT_EQ(Register(L"Boot", TaskShape{}, TASK_CREATE_OR_UPDATE, nullptr, TASK_LOGON_INTERACTIVE_TOKEN), S_OK);
   const std::string file = TaskFile("Boot");
   EXPECT_EQ(XPath(file, "count(/t:Task/t:Triggers/t:BootTrigger)"), "1");
   EXPECT_EQ(XPath(file, "/t:Task/t:Triggers/t:BootTrigger/@id"), "QNVLogView");
@@ -188,13 +188,13 @@ TEST_F(TaskSchedulerTest, RegistrationParametersOverrideThePrincipal) {
 }
 
 TEST_F(TaskSchedulerTest, ReadsBackWhatItStoredWithAwkwardTexts) {
-  TaskSpec spec;
-  spec.trigger = TASK_TRIGGER_DAILY;
-  spec.days = 7;
-  spec.author = L"A & B <\"caf\u00e9\"> \U0001F600";
-  spec.arguments = L"  /l \"x y\" 'z' &amp;\r\n\t ";
-  ASSERT_EQ(Register(L"Folder\\Awkward", spec), S_OK);
-  EXPECT_EQ(XPath(TaskFile("Folder/Awkward"), "/t:Task/t:RegistrationInfo/t:Author"), pal::ToUtf8(spec.author));
+  TaskShape shape;
+  shape.trigger = TASK_TRIGGER_DAILY;
+  shape.days = 7;
+  shape.author = L"A & B <\"caf\u00e9\"> \U0001F600";
+  shape.arguments = L"  /l \"x y\" 'z' &amp;\r\n\t ";
+  ASSERT_EQ(Register(L"Folder\\Awkward", shape), S_OK);
+  EXPECT_EQ(XPath(TaskFile("Folder/Awkward"), "/t:Task/t:RegistrationInfo/t:Author"), pal::ToUtf8(shape.author));
 
   IRegisteredTask* task = nullptr;
   ASSERT_EQ(root_->GetTask(_bstr_t(L"\\Folder\\Awkward"), &task), S_OK);
@@ -211,7 +211,7 @@ TEST_F(TaskSchedulerTest, ReadsBackWhatItStoredWithAwkwardTexts) {
   def->get_RegistrationInfo(&info);
   _bstr_t author;
   info->get_Author(author.GetAddress());
-  EXPECT_EQ(std::wstring(static_cast<const wchar_t*>(author)), spec.author);
+  EXPECT_EQ(std::wstring(static_cast<const wchar_t*>(author)), shape.author);
   info->Release();
   ITriggerCollection* triggers = nullptr;
   def->get_Triggers(&triggers);
@@ -238,7 +238,7 @@ TEST_F(TaskSchedulerTest, ReadsBackWhatItStoredWithAwkwardTexts) {
   action->QueryInterface(IID_IExecAction, reinterpret_cast<void**>(&exec));
   _bstr_t arguments;
   exec->get_Arguments(arguments.GetAddress());
-  EXPECT_EQ(std::wstring(static_cast<const wchar_t*>(arguments)), spec.arguments);
+  EXPECT_EQ(std::wstring(static_cast<const wchar_t*>(arguments)), shape.arguments);
   exec->Release();
   action->Release();
   actions->Release();
@@ -266,10 +266,10 @@ TEST_F(TaskSchedulerTest, CreationFlagsAndReplacement) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove(TaskFile("T"));
-    TaskSpec daily;
+    TaskShape daily;
     daily.trigger = TASK_TRIGGER_DAILY;
     if (c.exists_before) {
-      ASSERT_EQ(Register(L"T", TaskSpec{}), S_OK);
+      ASSERT_EQ(Register(L"T", TaskShape{}), S_OK);
     }
     EXPECT_EQ(Register(L"T", daily, c.flags), c.want);
     EXPECT_EQ(std::filesystem::exists(TaskFile("T")), c.exists_after);
@@ -286,31 +286,31 @@ TEST_F(TaskSchedulerTest, CreationFlagsAndReplacement) {
 TEST_F(TaskSchedulerTest, InvalidDefinitionsAreRefusedAndNothingIsStored) {
   struct Case {
     const char* name;
-    TaskSpec spec;
+    TaskShape shape;
     HRESULT want;
   };
   auto daily = [](auto change) {
-    TaskSpec s;
+    TaskShape s;
     s.trigger = TASK_TRIGGER_DAILY;
     change(s);
     return s;
   };
   const Case kCases[] = {
-      {"no_action", [] { TaskSpec s; s.with_action = false; return s; }(), SCHED_E_MISSINGNODE},
-      {"empty_command", [] { TaskSpec s; s.path.clear(); return s; }(), SCHED_E_MISSINGNODE},
-      {"daily_without_start", daily([](TaskSpec& s) { s.start.clear(); }), SCHED_E_MISSINGNODE},
-      {"start_not_a_time", daily([](TaskSpec& s) { s.start = L"2010-13-01T04:00:00"; }), SCHED_E_INVALIDVALUE},
-      {"start_truncated", daily([](TaskSpec& s) { s.start = L"2010-01-01T04:00"; }), SCHED_E_INVALIDVALUE},
-      {"interval_zero", daily([](TaskSpec& s) { s.days = 0; }), SCHED_E_INVALIDVALUE},
-      {"interval_too_long", daily([](TaskSpec& s) { s.days = 366; }), SCHED_E_INVALIDVALUE},
-      {"control_character", [] { TaskSpec s; s.arguments = L"a\x01z"; return s; }(), SCHED_E_INVALIDVALUE},
+      {"no_action", [] { TaskShape s; s.with_action = false; return s; }(), SCHED_E_MISSINGNODE},
+      {"empty_command", [] { TaskShape s; s.path.clear(); return s; }(), SCHED_E_MISSINGNODE},
+      {"daily_without_start", daily([](TaskShape& s) { s.start.clear(); }), SCHED_E_MISSINGNODE},
+      {"start_not_a_time", daily([](TaskShape& s) { s.start = L"2010-13-01T04:00:00"; }), SCHED_E_INVALIDVALUE},
+      {"start_truncated", daily([](TaskShape& s) { s.start = L"2010-01-01T04:00"; }), SCHED_E_INVALIDVALUE},
+      {"interval_zero", daily([](TaskShape& s) { s.days = 0; }), SCHED_E_INVALIDVALUE},
+      {"interval_too_long", daily([](TaskShape& s) { s.days = 366; }), SCHED_E_INVALIDVALUE},
+      {"control_character", [] { TaskShape s; s.arguments = L"a\x01z"; return s; }(), SCHED_E_INVALIDVALUE},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(Register(L"Bad", c.spec), c.want);
+    EXPECT_EQ(Register(L"Bad", c.shape), c.want);
     EXPECT_FALSE(std::filesystem::exists(TaskFile("Bad")));
   }
-  ITaskDefinition* def = Define(TaskSpec{});
+  ITaskDefinition* def = Define(TaskShape{});
   ITaskSettings* settings = nullptr;
   def->get_Settings(&settings);
   settings->put_ExecutionTimeLimit(_bstr_t(L"P1X"));
@@ -322,8 +322,8 @@ TEST_F(TaskSchedulerTest, InvalidDefinitionsAreRefusedAndNothingIsStored) {
 }
 
 TEST_F(TaskSchedulerTest, DeleteTaskNamesAndMissingTasks) {
-  ASSERT_EQ(Register(L"Present", TaskSpec{}), S_OK);
-  ASSERT_EQ(Register(L"Sub\\Inner", TaskSpec{}), S_OK);
+  ASSERT_EQ(Register(L"Present", TaskShape{}), S_OK);
+  ASSERT_EQ(Register(L"Sub\\Inner", TaskShape{}), S_OK);
   struct Case {
     const char* name;
     const wchar_t* task;
@@ -351,7 +351,7 @@ TEST_F(TaskSchedulerTest, DeleteTaskNamesAndMissingTasks) {
 }
 
 TEST_F(TaskSchedulerTest, FoldersAndConnection) {
-  ASSERT_EQ(Register(L"Sub\\Inner", TaskSpec{}), S_OK);
+  ASSERT_EQ(Register(L"Sub\\Inner", TaskShape{}), S_OK);
   ITaskFolder* sub = nullptr;
   ASSERT_EQ(root_->GetFolder(_bstr_t(L"Sub"), &sub), S_OK);
   _bstr_t path;
@@ -423,7 +423,7 @@ TEST_F(TaskSchedulerTest, StoredFilesThatCannotBeRead) {
 }
 
 TEST_F(TaskSchedulerTest, ConcurrentReplacementNeverShowsATornTask) {
-  ASSERT_EQ(Register(L"Busy", TaskSpec{}), S_OK);
+  ASSERT_EQ(Register(L"Busy", TaskShape{}), S_OK);
   std::atomic<bool> stop{false};
   std::atomic<int> bad{0};
   std::thread reader([&] {
@@ -439,11 +439,11 @@ TEST_F(TaskSchedulerTest, ConcurrentReplacementNeverShowsATornTask) {
   for (int w = 0; w < 2; ++w) {
     writers.emplace_back([&, w] {
       CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-      TaskSpec spec;
-      spec.trigger = w == 0 ? TASK_TRIGGER_BOOT : TASK_TRIGGER_DAILY;
-      spec.arguments = std::wstring(2000, L'a' + w);
+      TaskShape shape;
+      shape.trigger = w == 0 ? TASK_TRIGGER_BOOT : TASK_TRIGGER_DAILY;
+      shape.arguments = std::wstring(2000, L'a' + w);
       for (int i = 0; i < 40; ++i) {
-        if (Register(L"Busy", spec) != S_OK) ++bad;
+        if (Register(L"Busy", shape) != S_OK) ++bad;
       }
       CoUninitialize();
     });

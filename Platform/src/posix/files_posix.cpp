@@ -165,7 +165,7 @@ struct FileCore {
   }
 };
 
-struct OpenSpec {
+struct OpenRequest {
   std::string host;
   unsigned access = 0;
   unsigned share = 0;
@@ -180,13 +180,13 @@ struct Opened {
   bool existed = false;
 };
 
-Result<Opened> OpenShared(const OpenSpec& spec) {
-  if (spec.disposition == Disposition::kTruncateExisting && (spec.access & kShareWrite) == 0) {
+Result<Opened> OpenShared(const OpenRequest& request) {
+  if (request.disposition == Disposition::kTruncateExisting && (request.access & kShareWrite) == 0) {
     return Win32Error(ERROR_INVALID_PARAMETER);
   }
-  const char* path = spec.host.c_str();
-  int mode = (spec.access & kShareWrite) != 0 ? O_RDWR : O_RDONLY;
-  if (spec.append_only) mode |= O_APPEND;
+  const char* path = request.host.c_str();
+  int mode = (request.access & kShareWrite) != 0 ? O_RDWR : O_RDONLY;
+  if (request.append_only) mode |= O_APPEND;
 
   MachineShareLock lock;
   Fd fd;
@@ -197,11 +197,11 @@ Result<Opened> OpenShared(const OpenSpec& spec) {
       // Writable but not readable to us: the handle works, it only cannot carry markers.
       fd = Fd(OpenRetry(path, (flags & ~O_ACCMODE) | O_WRONLY));
     }
-    if (!fd.valid() && errno == EISDIR && spec.directory_ok) {
+    if (!fd.valid() && errno == EISDIR && request.directory_ok) {
       fd = Fd(OpenRetry(path, O_RDONLY | O_DIRECTORY));
     }
   };
-  switch (spec.disposition) {
+  switch (request.disposition) {
     case Disposition::kCreateNew:
       open_existing(mode | O_CREAT | O_EXCL);
       existed = false;
@@ -229,36 +229,36 @@ Result<Opened> OpenShared(const OpenSpec& spec) {
   if (!fd.valid()) {
     int err = errno;
     if (err == EISDIR) return Win32Error(ERROR_ACCESS_DENIED);
-    return PathError(err, spec.host);
+    return PathError(err, request.host);
   }
   struct stat st;
   if (fstat(fd.get(), &st) != 0) return ErrnoError();
   bool is_directory = S_ISDIR(st.st_mode);
-  if (is_directory && !spec.directory_ok) return Win32Error(ERROR_ACCESS_DENIED);
+  if (is_directory && !request.directory_ok) return Win32Error(ERROR_ACCESS_DENIED);
 
   int accmode = fcntl(fd.get(), F_GETFL) & O_ACCMODE;
   // Opens without data access (attributes only) take no part in sharing, as on Windows.
-  bool can_mark = (accmode == O_RDONLY || accmode == O_RDWR) && spec.access != 0;
+  bool can_mark = (accmode == O_RDONLY || accmode == O_RDWR) && request.access != 0;
   if (can_mark) {
-    if (existed && ShareConflict(fd.get(), spec.access, spec.share)) {
+    if (existed && ShareConflict(fd.get(), request.access, request.share)) {
       return Win32Error(ERROR_SHARING_VIOLATION);
     }
     for (unsigned bit : kAllBits) {
-      if ((spec.access & bit) != 0) TakeMarker(fd.get(), HasMarker(bit));
-      if ((spec.share & bit) == 0) TakeMarker(fd.get(), DenyMarker(bit));
+      if ((request.access & bit) != 0) TakeMarker(fd.get(), HasMarker(bit));
+      if ((request.share & bit) == 0) TakeMarker(fd.get(), DenyMarker(bit));
     }
   }
   if (existed && !is_directory &&
-      (spec.disposition == Disposition::kCreateAlways ||
-       spec.disposition == Disposition::kTruncateExisting)) {
+      (request.disposition == Disposition::kCreateAlways ||
+       request.disposition == Disposition::kTruncateExisting)) {
     if (ftruncate(fd.get(), 0) != 0) return ErrnoError();
   }
   auto core = std::make_shared<FileCore>();
   core->fd = std::move(fd);
-  core->access = spec.access;
+  core->access = request.access;
   core->is_directory = is_directory;
-  core->delete_on_close = spec.delete_on_close;
-  core->host_path = spec.host;
+  core->delete_on_close = request.delete_on_close;
+  core->host_path = request.host;
   core->dev = st.st_dev;
   core->ino = st.st_ino;
   return Opened{std::move(core), existed};
@@ -407,17 +407,17 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
   }
   Result<std::string> host = pal::MapPath(lpFileName);
   if (!host.ok()) return pal::Fail(host.error(), INVALID_HANDLE_VALUE);
-  pal::OpenSpec spec;
-  spec.host = *host;
-  spec.access = pal::AccessFromMask(dwDesiredAccess);
-  spec.share = dwShareMode & (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-  spec.disposition = static_cast<Disposition>(dwCreationDisposition);
-  spec.append_only = (dwDesiredAccess & FILE_APPEND_DATA) != 0 &&
+  pal::OpenRequest request;
+  request.host = *host;
+  request.access = pal::AccessFromMask(dwDesiredAccess);
+  request.share = dwShareMode & (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  request.disposition = static_cast<Disposition>(dwCreationDisposition);
+  request.append_only = (dwDesiredAccess & FILE_APPEND_DATA) != 0 &&
                      (dwDesiredAccess & (FILE_WRITE_DATA | GENERIC_WRITE | GENERIC_ALL)) == 0;
-  spec.directory_ok = (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0;
-  spec.delete_on_close = (dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0;
-  if (spec.delete_on_close) spec.access |= pal::kShareDelete;
-  Result<pal::Opened> opened = pal::OpenShared(spec);
+  request.directory_ok = (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0;
+  request.delete_on_close = (dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0;
+  if (request.delete_on_close) request.access |= pal::kShareDelete;
+  Result<pal::Opened> opened = pal::OpenShared(request);
   if (!opened.ok()) return pal::Fail(opened.error(), INVALID_HANDLE_VALUE);
   HANDLE h = pal::IssueHandle(std::make_unique<pal::FileObject>(std::move(opened->core)));
   bool reports_existing = opened->existed && (dwCreationDisposition == CREATE_ALWAYS ||
@@ -587,7 +587,7 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
   Result<std::string> to = pal::MapPath(lpNewFileName);
   if (!to.ok()) return pal::Fail(to.error(), FALSE);
 
-  pal::OpenSpec source_spec;
+  pal::OpenRequest source_spec;
   source_spec.host = *from;
   source_spec.access = pal::kShareRead;
   source_spec.share = pal::kShareRead | pal::kShareWrite | pal::kShareDelete;
@@ -596,7 +596,7 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
   struct stat st;
   if (fstat(source->core->fd.get(), &st) != 0) return pal::Fail(pal::ErrnoError(), FALSE);
 
-  pal::OpenSpec target_spec;
+  pal::OpenRequest target_spec;
   target_spec.host = *to;
   target_spec.access = pal::kShareWrite;
   target_spec.share = 0;
@@ -1087,13 +1087,13 @@ FILE* _wfsopen(const wchar_t* filename, const wchar_t* mode, int shflag) {
   if (!share) return pal::FailStream(pal::Win32Error(ERROR_INVALID_PARAMETER));
   Result<std::string> host = pal::MapPath(filename);
   if (!host.ok()) return pal::FailStream(host.error());
-  pal::OpenSpec spec;
-  spec.host = *host;
-  spec.access = parsed->access;
-  spec.share = *share;
-  spec.disposition = parsed->disposition;
-  spec.append_only = parsed->append;
-  Result<pal::Opened> opened = pal::OpenShared(spec);
+  pal::OpenRequest request;
+  request.host = *host;
+  request.access = parsed->access;
+  request.share = *share;
+  request.disposition = parsed->disposition;
+  request.append_only = parsed->append;
+  Result<pal::Opened> opened = pal::OpenShared(request);
   if (!opened.ok()) return pal::FailStream(opened.error());
   auto cookie = std::make_unique<pal::StreamCookie>();
   cookie->core = std::move(opened->core);
