@@ -260,8 +260,8 @@ bool LogsinkDrainRecord(const BYTE* pRecord, int nOutputLevel, ULONGLONG* io_pNe
   memcpy(&dwProcessId, pRecord + offsetof(ChannelRecord, processId), sizeof(dwProcessId));
   memcpy(&dwThreadId, pRecord + offsetof(ChannelRecord, threadId), sizeof(dwThreadId));
   fprintf(pFile, "%s\t%02d:%02d:%02d.%03d\t%04u\t%04u\t%.*s", LogsinkLevelName(level), now.wHour,
-          now.wMinute, now.wSecond, now.wMilliseconds, dwProcessId, dwThreadId, nMessage,
-          pszMessage);
+          now.wMinute, now.wSecond, now.wMilliseconds, static_cast<unsigned>(dwProcessId),
+          static_cast<unsigned>(dwThreadId), nMessage, pszMessage);
   const bool bWritten = fflush(pFile) == 0 && !ferror(pFile);
   NoteWriteResult(pFile == g_logsink.pPermanentFile ? g_logsink.szPermanentFileName
                                                     : g_logsink.szDailyFileName,

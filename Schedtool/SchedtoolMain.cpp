@@ -15,7 +15,9 @@ void PrintUsage(int argc, wchar_t* argv[]) {
   wchar_t szName[_MAX_FNAME] = L"";
   wchar_t szExt[_MAX_EXT] = L"";
   _wsplitpath_s(argv[0], NULL, 0, NULL, 0, szName, _MAX_FNAME, szExt, _MAX_EXT);
-  fwprintf(stderr, L"usage: %s%s %s\n", szName, szExt, kUsageText);
+  // %ls: wide in every run-time's fwprintf, whereas a bare %s in a wide format is wide only in
+  // Microsoft's (mingw-w64 builds use a C99 fwprintf).
+  fwprintf(stderr, L"usage: %ls%ls %ls\n", szName, szExt, kUsageText);
   fflush(stderr);
 }
 

@@ -1,5 +1,7 @@
 #include "AddICCProfile.h"
 
+#include <icm.h>
+
 #include <cstring>
 #include <cwchar>
 

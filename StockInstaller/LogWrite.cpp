@@ -3,6 +3,7 @@
 #include <dbghelp.h>
 #include <shlobj.h>
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 

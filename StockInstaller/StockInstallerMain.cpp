@@ -1,5 +1,6 @@
 #include "StockInstallerMain.h"
 
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 

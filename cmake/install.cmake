@@ -16,8 +16,9 @@ if(NOT TQ_HOST_7ZA)
   set(TQ_HOST_7ZA /usr/bin/7za)
 endif()
 # With the bridge built (Substitutes/archiver), 7za.exe is the bridge to the host's 7za,
-# which cannot read the Windows paths of its command line by itself.
-if(NOT TARGET archiver_bridge)
+# which cannot read the Windows paths of its command line by itself. A Windows build links
+# to no host program: its archiver is a Windows program installed by its own target.
+if(NOT TARGET archiver_bridge AND NOT WIN32)
 install(CODE "
   set(link \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${TQ_INSTALL_TREE}/common/7za.exe\")
   file(REMOVE \"\${link}\")

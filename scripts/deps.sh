@@ -3,7 +3,8 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build clang libgtest-dev libgmock-dev libbenchmark-dev
   libboost-dev uuid-dev libxml2-dev libxml2-utils p7zip-full unzip faketime python3
-  python3-pyasn1 libclang-rt-14-dev tzdata)
+  python3-pyasn1 libclang-rt-14-dev tzdata
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
