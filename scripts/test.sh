@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, configures, builds and runs every test; with TQ_SANITIZERS=1 then
-# the whole suite again in an AddressSanitizer + UndefinedBehaviorSanitizer build, and the
-# logger, log channel and platform tests in a ThreadSanitizer build. Ends with ctest's summary
-# of the main run.
-#   TQ_SANITIZERS=1 scripts/test.sh    adds the two sanitizer builds (off by default for now)
+# Installs what is missing, configures, builds and runs every test; then the whole suite again
+# in an AddressSanitizer + UndefinedBehaviorSanitizer build, and the logger, log channel and
+# platform tests in a ThreadSanitizer build. Ends with ctest's summary of the main run.
+#   TQ_SANITIZERS=0 scripts/test.sh    leaves the two sanitizer builds out (a quicker local run)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -31,7 +30,7 @@ run_ctest build "$logs/main.log" -j "$jobs" || main_rc=$?
 
 asan_rc=0
 tsan_rc=0
-if [ "${TQ_SANITIZERS:-0}" != 0 ]; then
+if [ "${TQ_SANITIZERS:-1}" != 0 ]; then
   echo "== AddressSanitizer + UndefinedBehaviorSanitizer build, whole suite"
   cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTQ_SANITIZE=address >/dev/null
   cmake --build build-asan
@@ -50,7 +49,7 @@ fi
 echo "== Main run"
 sed -n '/The following tests FAILED/,$p' "$logs/main.log"
 tail -n 3 "$logs/main.log" | grep -E 'Total Test time' || true
-if [ "${TQ_SANITIZERS:-0}" != 0 ]; then
+if [ "${TQ_SANITIZERS:-1}" != 0 ]; then
   echo "sanitizer runs: address+undefined $([ $asan_rc = 0 ] && echo clean || echo FAILED)," \
     "thread $([ $tsan_rc = 0 ] && echo clean || echo FAILED) (logs in build/test-logs)"
 fi
