@@ -56,6 +56,7 @@ TEST_F(LogpostTest, PostsTheTextAsGivenWithItsLevel) {
        {"--count", "3", "--numbered", "--lf", "5", "[QNV]load"},
        {{5, "[QNV]load 1\n"}, {5, "[QNV]load 2\n"}, {5, "[QNV]load 3\n"}}},
       {"loop_plain", {"-n", "2", "0", "[QNV]same"}, {{0, "[QNV]same"}, {0, "[QNV]same"}}},
+      {"longest_text", {"3", "[QNV]" + std::string(4081, 'x')}, {{3, "[QNV]" + std::string(4081, 'x')}}},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -80,6 +81,9 @@ TEST_F(LogpostTest, BadUsageExitsOneAndPostsNothing) {
       {"--count", "many", "3", "[QNV]x"},
       {"--count"},
       {"--bogus", "3", "[QNV]x"},
+      // Longer than the channel's text area: the writer would post it empty.
+      {"3", "[QNV]" + std::string(4082, 'x')},
+      {"--lf", "3", "[QNV]" + std::string(4081, 'x')},
   };
   for (const std::vector<std::string>& args : kCases) {
     SCOPED_TRACE(args.empty() ? "(none)" : args[0] + (args.size() > 1 ? " " + args[1] : ""));

@@ -34,7 +34,7 @@ const char kUsage[] =
     "\n"
     "Nothing is reported back by the channel: the exit code is 0 once every record was\n"
     "handed to the writer (a record the logger does not take within 10 s is dropped),\n"
-    "1 on bad usage.\n";
+    "1 on bad usage, also for a text longer than 4086 bytes in the ANSI code page.\n";
 
 int BadUsage(const char* in_pszReason) {
   fputs("Logpost: ", stderr);
@@ -116,6 +116,15 @@ int wmain(int argc, wchar_t* argv[]) {
     if (i > nArg) strText += L' ';
     strText += argv[i];
   }
+
+  // The writer posts a text too long for the channel as an empty record, which the logger
+  // drops: refuse it here rather than exit with 0 for records that can never arrive.
+  std::wstring strLongest = strText;
+  if (bNumbered) strLongest += L' ' + std::to_wstring(nCount);
+  if (bLineFeed) strLongest += L'\n';
+  const int nBytes = WideCharToMultiByte(CP_ACP, 0, strLongest.c_str(), static_cast<int>(strLongest.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  if (nBytes > kLogChannelMaxTextBytes) return BadUsage("text longer than 4086 bytes in the ANSI code page");
 
   LogChannelWriter& writer = LogChannelWriter::Instance();
   std::wstring strRecord;
