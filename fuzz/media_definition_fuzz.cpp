@@ -96,7 +96,7 @@ bool Listed(const CIniFile& ini, const WCHAR* name) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size > 16384) return 0;  // every read parses the whole file again
+  if (size > 4096) return 0;  // every read parses the whole file again
   const std::string& path = MediaFile();
   {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
