@@ -17,7 +17,11 @@ BOOL CAdjustIniFileInfo::Init() {
     m_log.Write("AddCustomCFGX: Can't open printer.");
     return FALSE;
   }
-  m_resource.Load(m_hPrinter);
+  const BOOL bLoaded = m_resource.Load(m_hPrinter);
+  if ((!bLoaded || !HasMediaTable(m_resource)) && m_iniFile.mediaCount > 0) {
+    m_log.Write("AdjustIniFileInfo: Can't read the media table.");
+    return FALSE;
+  }
   return TRUE;
 }
 

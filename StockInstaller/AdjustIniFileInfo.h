@@ -16,8 +16,11 @@ class CAdjustIniFileInfo {
   CAdjustIniFileInfo(const CAdjustIniFileInfo&) = delete;
   CAdjustIniFileInfo& operator=(const CAdjustIniFileInfo&) = delete;
 
-  // Opens the driver's first queue and loads its binary resource (a resource that cannot be
-  // loaded converts nothing). Fails, logged, without queue or when it cannot be opened.
+  // Opens the driver's first queue and loads its binary resource. Fails, logged, without
+  // queue, when it cannot be opened, or when there are media to check and the resource
+  // cannot be loaded or holds no media table: without the table every media would count as
+  // unknown, and the run would empty the printers' slots and add nothing while reporting
+  // success.
   BOOL Init();
   // Removes, in order, every media whose base media does not convert.
   void Adjust();

@@ -128,20 +128,31 @@ INT ParseNumberText(const char* in_pszText, DWORD in_nLength) {
   return static_cast<INT>(bNegative ? 0u - nValue : nValue);
 }
 
+namespace {
+
+// The media table's directory entry, or none when the directory does not hold it within the
+// loaded bytes.
+const BYTE* FindMediaTable(const BinaryResource& in_resource) {
+  const BYTE* pData = in_resource.pData;
+  const DWORD nSize = in_resource.nSize;
+  if (pData == nullptr || !Fits(nSize, 2, 2)) return nullptr;
+  const DWORD nEntries = Read16(pData + 2);
+  for (DWORD i = 0; i < nEntries; ++i) {
+    const DWORD nEntry = kDirectoryOffset + i * kDirectoryEntrySize;
+    if (!Fits(nSize, nEntry, kDirectoryEntrySize)) return nullptr;
+    if (static_cast<INT>(Read32(pData + nEntry)) == kMediaTableId) return pData + nEntry;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+BOOL HasMediaTable(const BinaryResource& in_resource) { return FindMediaTable(in_resource) != nullptr; }
+
 INT ConvertBaseMediaId(const BinaryResource& in_resource, INT in_nBaseMediaId) {
   const BYTE* pData = in_resource.pData;
   const DWORD nSize = in_resource.nSize;
-  if (pData == nullptr || !Fits(nSize, 2, 2)) return -1;
-  const DWORD nEntries = Read16(pData + 2);
-  const BYTE* pTable = nullptr;
-  for (DWORD i = 0; i < nEntries; ++i) {
-    const DWORD nEntry = kDirectoryOffset + i * kDirectoryEntrySize;
-    if (!Fits(nSize, nEntry, kDirectoryEntrySize)) return -1;
-    if (static_cast<INT>(Read32(pData + nEntry)) == kMediaTableId) {
-      pTable = pData + nEntry;
-      break;
-    }
-  }
+  const BYTE* pTable = FindMediaTable(in_resource);
   if (pTable == nullptr) return -1;
   const DWORD nElementSize = Read32(pTable + 8);
   const DWORD nElements = Read16(pTable + 12);

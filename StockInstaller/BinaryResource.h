@@ -24,6 +24,9 @@ class BinaryResource {
   BOOL bValueAt18 = FALSE;
 };
 
+// Whether the resource's directory holds the media table within the loaded bytes.
+BOOL HasMediaTable(const BinaryResource& in_resource);
+
 // The element ID (16 bits) of the media table's first element whose base number has the low
 // 16 bits of in_nBaseMediaId (999 never matches), or -1. Whatever lies outside the loaded
 // bytes is no match.

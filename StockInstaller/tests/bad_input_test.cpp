@@ -308,8 +308,6 @@ TEST_F(StockInstallerBadInputTest, DriverDataFileWithoutItsKeys) {
     bool papers;          // both paper files copied
   };
   const Case kCases[] = {
-      // No media table: every media is dropped, the driver gets none, the rest goes on.
-      {"no_binary_resource_key", "BinaryResFileID000=TQ770R52.BIN", 0, "", "Elements=0", "CustomMediaICC.ini", true},
       {"no_icc_ini_name", "CustomMediaICCProf=CustomMediaICC.ini", 0, "", "Elements=3", "error", true},
       {"no_user_paper", "CustomMediaUserPaper=UserPaper.paper", kFailed,
        "CopyUserPaperFile: Can't copy user paper file.\r\n", "Elements=3", "CustomMediaICC.ini", false},
@@ -335,6 +333,45 @@ TEST_F(StockInstallerBadInputTest, DriverDataFileWithoutItsKeys) {
     EXPECT_EQ(fs::exists(DataFolder() + "/UserPaper.paper") && fs::exists(DataFolder() + "/UserPaper.ini"),
               c.papers);
     EXPECT_TRUE(fs::exists(ColorFolder() + "/VelvetMatte.icc"));
+  }
+}
+
+// Without the driver's media table no base media can be checked. The run fails before any
+// printer or the driver is touched: dropping every media as unknown would empty the slots of
+// every printer and add nothing, and report that as success.
+TEST_F(StockInstallerBadInputTest, DriverWithoutItsMediaTableTouchesNoPrinter) {
+  StartPrinters({{"P1", "slot0=" + kGloss + "\nslot4=" + kOld + "\n"}});
+  AddQueue("TQ770", TcpPort("P1"));
+  const std::string vif = ReadFile(DriverFolder() + "/TQ770.VIF");
+  const std::string table = ReadFile(DriverFolder() + "/TQ770R52.BIN");
+  struct Case {
+    const char* name;
+    std::string vif;
+    bool table_file;
+    std::string table;
+  };
+  std::string no_key = vif;
+  no_key.erase(no_key.find("BinaryResFileID000=TQ770R52.BIN"), 31);
+  const Case kCases[] = {
+      {"no_key_in_the_data_file", no_key, true, table},
+      {"file_missing", vif, false, ""},
+      {"file_empty", vif, true, ""},
+      {"no_media_table_in_the_file", vif, true, std::string(table.size(), '\0')},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(DriverFolder() + "/TQ770.VIF", c.vif);
+    fs::remove(DriverFolder() + "/TQ770R52.BIN");
+    if (c.table_file) WriteFile(DriverFolder() + "/TQ770R52.BIN", c.table);
+    FillWorkFolder();
+    std::string out;
+    EXPECT_EQ(Run(&out), kFailed);
+    EXPECT_EQ(out, "End\n");
+    EXPECT_EQ(Log(), "Start.\r\nAdjustIniFileInfo: Can't read the media table.\r\nAdjustIniFileInfo error.\r\nEnd.\r\n");
+    EXPECT_EQ(Slots("P1"), SlotList({kGloss, "empty", "empty", "empty", kOld}));
+    EXPECT_EQ(sim_->Count("P1", "writes") + sim_->Count("P1", "deletes"), 0);
+    EXPECT_FALSE(fs::exists(DataFolder() + "/CustomMedia.ini"));
+    EXPECT_FALSE(fs::exists(ColorFolder() + "/VelvetMatte.icc"));
   }
 }
 

@@ -143,13 +143,18 @@ TEST_F(MediaModelTest, AdjustingDropsUnknownBaseMediaInEveryResourceMode) {
     EXPECT_EQ(Definitions(*ini), (std::vector<int>{11, 13, 15, 16}));
     EXPECT_EQ(ini->media[9].MediaDefinition, 0);
   }
-  // Without a readable resource nothing converts: every media goes, the step succeeds.
+  // Without a readable resource nothing would convert: the step fails and keeps the media,
+  // rather than drop them all (which would empty every printer's slots); a file without
+  // media has nothing to check and goes on.
   WriteFile(test_driver::DriverFolder(machine_) + "/TQ770.VIF", "[DependDrvInfo]\r\nBinaryResFileID000=none.bin\r\n");
   auto ini = Load(body);
   CPrnQueue queue(*log_);
   ASSERT_TRUE(queue.Init("NORVANTE TQ770", "TQ770"));
-  ASSERT_TRUE(AdjustIniFileInfo(ini.get(), &queue, log_.get()));
-  EXPECT_EQ(ini->mediaCount, 0);
+  EXPECT_FALSE(AdjustIniFileInfo(ini.get(), &queue, log_.get()));
+  EXPECT_EQ(ini->mediaCount, 7);
+  EXPECT_NE(Log().find("AdjustIniFileInfo: Can't read the media table.\r\n"), std::string::npos) << Log();
+  auto empty = Load("");
+  EXPECT_TRUE(AdjustIniFileInfo(empty.get(), &queue, log_.get()));
 }
 
 // A media table built in memory: header, one directory entry, elements of `size` bytes.
