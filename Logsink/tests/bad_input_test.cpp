@@ -164,6 +164,8 @@ TEST(LogsinkBadInput, TamperedStateFile) {
     EXPECT_EQ(State("DailyFile"), c.ended_daily);
     if (!c.folder) {
       EXPECT_EQ(State("Date"), today);
+      // A UTF-16 state file stays UTF-16.
+      EXPECT_EQ(pal_testing::ReadFile(StateFile(root.path())).starts_with("\xFF\xFE"), c.state.starts_with("\xFF\xFE"));
     }
   }
 }
