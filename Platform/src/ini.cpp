@@ -131,6 +131,32 @@ BOOL WriteProfile(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file) {
   return TRUE;
 }
 
+// The strings of a double-NUL-terminated list.
+std::vector<std::wstring> SplitList(LPCWSTR list) {
+  std::vector<std::wstring> items;
+  for (LPCWSTR p = list; *p != L'\0'; p += items.back().size() + 1) items.emplace_back(p);
+  return items;
+}
+
+BOOL WriteProfileSection(LPCWSTR section, LPCWSTR lines, LPCWSTR file) {
+  if (section == nullptr) return Fail(Win32Error(ERROR_INVALID_PARAMETER), FALSE);
+  // Without lines the section goes, as a write with a NULL key does.
+  if (lines == nullptr) return WriteProfile(section, nullptr, nullptr, file);
+  Result<std::string> host = ProfileHostPath(file);
+  if (!host.ok()) return Fail(host.error(), FALSE);
+  const std::wstring section_name = section;
+  const std::vector<std::wstring> items = SplitList(lines);
+  std::error_code ec = RewriteHostFile(*host, [&](const std::optional<std::string>& current)
+                                                   -> std::optional<std::string> {
+    ini::DecodedText text = current ? ini::Decode(*current) : ini::DecodedText{};
+    ini::Document doc = ini::Document::Parse(text.text);
+    if (!doc.ReplaceSection(section_name, items)) return std::nullopt;
+    return ini::Encode(doc.Serialize(), text.encoding);
+  });
+  if (ec) return Fail(ec, FALSE);
+  return TRUE;
+}
+
 std::optional<std::wstring> WideArg(LPCSTR s) {
   if (s == nullptr) return std::nullopt;
   return WideFromAnsi(s);
@@ -202,4 +228,8 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCST
   auto value = pal::WideArg(lpString);
   auto file = pal::WideArg(lpFileName);
   return pal::WriteProfile(pal::Ptr(section), pal::Ptr(key), pal::Ptr(value), pal::Ptr(file));
+}
+
+BOOL WINAPI WritePrivateProfileSectionW(LPCWSTR lpAppName, LPCWSTR lpString, LPCWSTR lpFileName) {
+  return pal::WriteProfileSection(lpAppName, lpString, lpFileName);
 }

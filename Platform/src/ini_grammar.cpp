@@ -234,6 +234,34 @@ bool Document::DeleteSection(std::wstring_view section) {
   return true;
 }
 
+bool Document::ReplaceSection(std::wstring_view section, const std::vector<std::wstring>& lines) {
+  size_t header = FindSection(section);
+  std::vector<Line> body;
+  body.reserve(lines.size());
+  for (const std::wstring& text : lines) body.push_back(Classify(text, L"\r\n"));
+  if (header == npos) {
+    if (!lines_.empty() && lines_.back().eol.empty()) lines_.back().eol = L"\r\n";
+    lines_.push_back(Classify(L"[" + std::wstring(Trim(section)) + L"]", L"\r\n"));
+    lines_.insert(lines_.end(), body.begin(), body.end());
+    return true;
+  }
+  size_t last = header + 1;
+  for (size_t i = header + 1, end = SectionEnd(header); i < end; ++i) {
+    if (!Trim(lines_[i].text).empty()) last = i + 1;
+  }
+  // A file that uses bare line feeds keeps them.
+  const std::wstring eol = lines_[header].eol.empty() ? L"\r\n" : lines_[header].eol;
+  for (Line& line : body) line.eol = eol;
+  bool same = last - header - 1 == body.size();
+  for (size_t i = 0; same && i < body.size(); ++i) same = lines_[header + 1 + i].text == body[i].text;
+  if (same) return false;
+  if (lines_[header].eol.empty()) lines_[header].eol = eol;
+  lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(header + 1),
+               lines_.begin() + static_cast<std::ptrdiff_t>(last));
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(header + 1), body.begin(), body.end());
+  return true;
+}
+
 unsigned ParseProfileInt(std::wstring_view text) {
   size_t i = 0;
   while (i < text.size() && (IsBlank(text[i]) || text[i] == L'\r' || text[i] == L'\n')) ++i;

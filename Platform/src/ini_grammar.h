@@ -39,6 +39,9 @@ class Document {
   bool Set(std::wstring_view section, std::wstring_view key, std::wstring_view value);
   bool DeleteKey(std::wstring_view section, std::wstring_view key);
   bool DeleteSection(std::wstring_view section);
+  // The section's key and comment lines give way to `lines` (each written as given); blank
+  // separator lines after them stay. A missing section is added at the end.
+  bool ReplaceSection(std::wstring_view section, const std::vector<std::wstring>& lines);
 
  private:
   enum class Kind { kOther, kSection, kKey };

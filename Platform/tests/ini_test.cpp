@@ -199,6 +199,86 @@ TEST_F(IniTest, WritesKeepEverythingElse) {
   EXPECT_EQ(Get(L"A", L"k", L"", L"bare.ini"), L"v");
 }
 
+TEST_F(IniTest, SectionWriteReplacesTheWholeSectionAtOnce) {
+  const std::string kState = "; c\r\n[Data]\r\nLogID=1\r\n; note\r\nDate=2026/12/10\r\n\r\n[Other]\r\nk=v\r\n";
+  struct Case {
+    const char* name;
+    std::string before;  // "-" for no file
+    const wchar_t* section;
+    std::wstring lines;  // '|' separates the strings; "-" for NULL
+    std::string after;
+  };
+  const Case kCases[] = {
+      {"creates_file", "-", L"Data", L"LogID=2|Date=2026/12/11",
+       "[Data]\r\nLogID=2\r\nDate=2026/12/11\r\n"},
+      {"replaces_keys_and_comments_keeps_the_rest", kState, L"data", L"Date=2026/12/11|LogID=2",
+       "; c\r\n[Data]\r\nDate=2026/12/11\r\nLogID=2\r\n\r\n[Other]\r\nk=v\r\n"},
+      {"fewer_lines", kState, L"Data", L"LogID=3", "; c\r\n[Data]\r\nLogID=3\r\n\r\n[Other]\r\nk=v\r\n"},
+      {"empty_list_keeps_the_header", "[A]\r\na=1\r\n[B]\r\nb=2\r\n", L"A", L"",
+       "[A]\r\n[B]\r\nb=2\r\n"},
+      {"new_section_after_unterminated_line", "[A]\r\na=1", L"New", L"k=v",
+       "[A]\r\na=1\r\n[New]\r\nk=v\r\n"},
+      {"line_feed_file_keeps_its_ends", "[A]\na=1\n[B]\nb=2\n", L"A", L"a=2|c=3",
+       "[A]\na=2\nc=3\n[B]\nb=2\n"},
+      {"null_list_deletes_the_section", "[A]\r\na=1\r\n[B]\r\nb=2\r\n", L"A", L"-", "[B]\r\nb=2\r\n"},
+      {"utf16_file_stays_utf16", Utf16(L"[A]\r\na=1\r\n"), L"A", L"a=\u20ac",
+       Utf16(L"[A]\r\na=\u20ac\r\n")},
+  };
+  int index = 0;
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::string name = "s" + std::to_string(index++) + ".ini";
+    if (c.before != "-") WriteFile(Host(name), c.before);
+    std::wstring file = L"C:\\" + FromUtf8(name);
+    std::wstring list = c.lines;
+    for (wchar_t& ch : list) {
+      if (ch == L'|') ch = L'\0';
+    }
+    // Each string's NUL, then the list's.
+    list += std::wstring(2, L'\0');
+    EXPECT_TRUE(WritePrivateProfileSectionW(c.section, c.lines == L"-" ? nullptr : list.c_str(), file.c_str()));
+    EXPECT_EQ(ReadFile(Host(name)), c.after);
+  }
+  EXPECT_FALSE(WritePrivateProfileSectionW(nullptr, L"a=1\0", LR"(C:\x.ini)"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_FALSE(WritePrivateProfileSectionW(L"A", L"a=1\0", LR"(C:\no\such\x.ini)"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+PAL_CHILD(ini_pair_writer) {
+  std::wstring file = FromUtf8(args.at(0));
+  for (int i = 1;; ++i) {
+    std::wstring lines = L"LogID=" + std::to_wstring(i) + L'\0' + L"Date=" + std::to_wstring(i) + L'\0';
+    if (!WritePrivateProfileSectionW(L"Data", lines.c_str(), file.c_str())) return 1;
+    if (i == 1) ChildSay("writing");
+  }
+}
+
+// The reason to write a section at once: a reader in another process sees both keys of one
+// write or both of the one before, never one of each, also when the writer is killed.
+TEST_F(IniTest, SectionWriteIsNeverSeenHalfDone) {
+  const wchar_t* file = LR"(C:\pair.ini)";
+  Child writer("ini_pair_writer", {R"(C:\pair.ini)"});
+  ASSERT_EQ(writer.ReadLine(), "writing");
+  int distinct = 0;
+  std::wstring last;
+  for (int i = 0; i < 300; ++i) {
+    wchar_t section[64] = {};
+    GetPrivateProfileSectionW(L"Data", section, 64, file);
+    std::wstring id = section;
+    std::wstring date = section + id.size() + 1;
+    ASSERT_EQ(id.substr(0, 6), L"LogID=");
+    ASSERT_EQ(L"Date=" + id.substr(6), date);
+    if (id != last) ++distinct;
+    last = id;
+  }
+  writer.Kill(9);
+  EXPECT_EQ(writer.Wait(), 128 + 9);
+  const std::wstring id = Get(L"Data", L"LogID", L"", file);
+  EXPECT_EQ(Get(L"Data", L"Date", L"", file), id);
+  EXPECT_GT(distinct, 1);  // the reads did overlap the writes
+}
+
 TEST_F(IniTest, Utf16FilesStayUtf16AndAnsiCallsConvert) {
   // How the media tool prepares its profile list: an empty file holding only the BOM.
   WriteFile(Host("icc.ini"), "\xFF\xFE");

@@ -44,5 +44,11 @@ DWORD WINAPI GetPrivateProfileSectionNamesW(LPWSTR lpszReturnBuffer, DWORD nSize
 // (ERROR_PATH_NOT_FOUND when the folder is missing, ERROR_ACCESS_DENIED, ...).
 BOOL WINAPI WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpString,
                                        LPCWSTR lpFileName);
+// Replaces every key of the section with the "key=value" strings of lpString (each
+// NUL-terminated, the list ended by a second NUL), in one atomic rewrite of the file; a
+// missing section is added at the end, a NULL lpString deletes the section. Comment lines
+// inside the section go with its keys. Fails as WritePrivateProfileStringW does.
+BOOL WINAPI WritePrivateProfileSectionW(LPCWSTR lpAppName, LPCWSTR lpString, LPCWSTR lpFileName);
+
 BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString,
                                        LPCSTR lpFileName);
