@@ -101,6 +101,12 @@ int LogsinkReadOutputLevel();
 // and writes the record's line. Returns true when a line was written.
 bool LogsinkDrainRecord(const BYTE* pRecord, int nOutputLevel, ULONGLONG* io_pNextSwitchTime);
 
+// Takes over channel events left by a logger that has ended (a writer in the middle of a
+// record kept them alive). With the channel mutex if it comes free within moments, so that no
+// writer is filling the buffer: a record already posted is left signalled for the drain loop
+// (true), else the caller declares the buffer free (false).
+bool LogsinkTakeOverChannel(HANDLE hBufferMutex, HANDLE hDataReady);
+
 // Closes the period's files, records the ended period in the state file, opens the next
 // period's files with their headers and kicks the cleanup. `now` is the switch moment.
 void SwitchLogFiles(const SYSTEMTIME& now);

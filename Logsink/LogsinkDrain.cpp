@@ -185,12 +185,12 @@ void SwitchLogFiles(const SYSTEMTIME& now) {
     g_logsink.pPermanentFile = nullptr;
   }
 
-  WriteEndedPeriodKeys(g_logsink.nLogID);
+  // The state file learns of the switch in one write, once the new period's files exist: a
+  // logger killed before that write finds the ending period still current when it starts
+  // again, and ends it then.
+  EndedPeriodNames ended;
+  FormatEndedPeriodNames(&ended, g_logsink.nLogID);
   ++g_logsink.nLogID;
-  wchar_t szValue[LOGSINK_NAME_CAPACITY];
-  swprintf_s(szValue, L"%d", g_logsink.nLogID);
-  WritePrivateProfileStringW(LOGSINK_SECTION_DATA, LOGSINK_KEY_LOG_ID, szValue,
-                             g_logsink.szStateFilePath);
 
   bool bDailyFits = FormatLogFileName(g_logsink.szDailyFileName, L"%s_%04d.log", g_logsink.nLogID);
   bool bPermanentFits =
@@ -215,9 +215,9 @@ void SwitchLogFiles(const SYSTEMTIME& now) {
   if (!bDailyFits) g_logsink.szDailyFileName[0] = L'\0';
   if (!bPermanentFits) g_logsink.szPermanentFileName[0] = L'\0';
 
-  swprintf_s(szValue, L"%04d/%02d/%02d", now.wYear, now.wMonth, now.wDay);
-  WritePrivateProfileStringW(LOGSINK_SECTION_DATA, LOGSINK_KEY_DATE, szValue,
-                             g_logsink.szStateFilePath);
+  wchar_t szDate[16];
+  swprintf_s(szDate, L"%04d/%02d/%02d", now.wYear, now.wMonth, now.wDay);
+  WritePeriodStartState(ended, nullptr, szDate, g_logsink.nLogID);
   WritePrivateProfileStringW(nullptr, nullptr, nullptr, g_logsink.szStateFilePath);
 
   int nKick = KickCleanup();
@@ -269,6 +269,20 @@ bool LogsinkDrainRecord(const BYTE* pRecord, int nOutputLevel, ULONGLONG* io_pNe
   return bWritten;
 }
 
+bool LogsinkTakeOverChannel(HANDLE hBufferMutex, HANDLE hDataReady) {
+  // A writer that is filling the buffer finishes within moments and gives the mutex back; one
+  // that waits for the buffer holds it until it is signalled free (or for its 10 s), so the
+  // wait here is short and the take-over goes on without the mutex after it.
+  const DWORD dwWait = hBufferMutex != nullptr ? WaitForSingleObject(hBufferMutex, 200) : WAIT_TIMEOUT;
+  const bool bOwned = dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED;
+  // A posted record is complete (its NUL was stored before data-ready): it stays signalled
+  // for the drain loop, whose buffer-ready after it frees the buffer.
+  const bool bPosted = WaitForSingleObject(hDataReady, 0) == WAIT_OBJECT_0;
+  if (bPosted) SetEvent(hDataReady);
+  if (bOwned) ReleaseMutex(hBufferMutex);
+  return bPosted;
+}
+
 DWORD WINAPI DrainThread(LPVOID lpParameter) {
   (void)lpParameter;
   HANDLE hBufferReady = nullptr;
@@ -284,11 +298,27 @@ DWORD WINAPI DrainThread(LPVOID lpParameter) {
     sa.lpSecurityDescriptor = &sd;
     sa.bInheritHandle = TRUE;
 
+    // Events that exist already mean another logger drains the channel, unless this process
+    // holds the single-instance mutex: then they are left over from a logger that has ended,
+    // kept alive by a writer that was in the middle of a record, and this logger takes them
+    // over. Giving up would leave the machine without a logger until that writer lets go.
+    HANDLE hBufferMutex = nullptr;
+    bool bSoleLogger = false;
+    {
+      std::lock_guard<std::mutex> lock(LogsinkFilesLock());
+      bSoleLogger = g_logsink.hInstanceMutex != nullptr;
+      hBufferMutex = g_logsink.hBufferMutex;
+    }
+    bool bTakeOver = false;
     hBufferReady = CreateEventW(&sa, FALSE, FALSE, kLogChannelBufferReadyName);
-    bool bReady = hBufferReady != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
+    bool bExisted = GetLastError() == ERROR_ALREADY_EXISTS;
+    bool bReady = hBufferReady != nullptr && (!bExisted || bSoleLogger);
+    bTakeOver = bReady && bExisted;
     if (bReady) {
       hDataReady = CreateEventW(&sa, FALSE, FALSE, kLogChannelDataReadyName);
-      bReady = hDataReady != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
+      bExisted = GetLastError() == ERROR_ALREADY_EXISTS;
+      bReady = hDataReady != nullptr && (!bExisted || bSoleLogger);
+      bTakeOver = bTakeOver || (bReady && bExisted);
     }
     if (bReady) {
       hSection = CreateFileMappingW(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0,
@@ -302,7 +332,7 @@ DWORD WINAPI DrainThread(LPVOID lpParameter) {
     }
     if (bReady) {
       const int nOutputLevel = LogsinkReadOutputLevel();
-      SetEvent(hBufferReady);
+      if (!bTakeOver || !LogsinkTakeOverChannel(hBufferMutex, hDataReady)) SetEvent(hBufferReady);
       SYSTEMTIME now;
       g_pfnLogsinkLocalTime(&now);
       ULONGLONG nNextSwitchTime = LogsinkFirstSwitchTime(now);

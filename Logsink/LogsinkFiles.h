@@ -18,5 +18,23 @@ bool FormatLogFileName(wchar_t (&out_szName)[LOGSINK_NAME_CAPACITY], const wchar
 // the period with the given log ID.
 void WriteEndedPeriodKeys(int nEndedLogID);
 
+// The state file's names of an ended period.
+struct EndedPeriodNames {
+  wchar_t szPermanentFile[LOGSINK_NAME_CAPACITY];
+  wchar_t szDailyFile[LOGSINK_NAME_CAPACITY];
+  wchar_t szArchiveFileDaily[LOGSINK_NAME_CAPACITY];
+};
+// PermanentFile is the permanent file name in use; the others come from the log ID.
+void FormatEndedPeriodNames(EndedPeriodNames* out_pNames, int nEndedLogID);
+
+// Records that a period ended and the next one began: the ended period's three keys, then
+// `ArchiveFile` when given, `Date` and `LogID`, all in one rewrite of the state file. A logger
+// killed meanwhile leaves the state from before the switch or from after it. Written
+// one by one, the new LogID beside the old Date would make the next start-up take the new
+// period for the ended one, so that the period really ended would never be archived.
+// Returns false when the file could not be written.
+bool WritePeriodStartState(const EndedPeriodNames& names, const wchar_t* pszArchiveFile, const wchar_t* pszDate,
+                           int nLogID);
+
 // Closes whichever of the two log files is open.
 void CloseLogFiles();

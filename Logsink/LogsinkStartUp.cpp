@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <vector>
 
 #include "Logsink.h"
 #include "LogChannel.h"
@@ -66,13 +67,79 @@ void WriteFileHeader(FILE* pFile, int nYear, int nMonth, int nDay) {
   fflush(pFile);
 }
 
+void FormatEndedPeriodNames(EndedPeriodNames* out_pNames, int nEndedLogID) {
+  wcscpy_s(out_pNames->szPermanentFile, g_logsink.szPermanentFileName);
+  FormatLogFileName(out_pNames->szDailyFile, L"%s_%04d.log", nEndedLogID);
+  FormatLogFileName(out_pNames->szArchiveFileDaily, L"%s_%04d.zip", nEndedLogID);
+}
+
 void WriteEndedPeriodKeys(int nEndedLogID) {
-  wchar_t szName[LOGSINK_NAME_CAPACITY];
-  WriteStateKey(LOGSINK_KEY_PERMANENT_FILE, g_logsink.szPermanentFileName);
-  FormatLogFileName(szName, L"%s_%04d.log", nEndedLogID);
-  WriteStateKey(LOGSINK_KEY_DAILY_FILE, szName);
-  FormatLogFileName(szName, L"%s_%04d.zip", nEndedLogID);
-  WriteStateKey(LOGSINK_KEY_ARCHIVE_FILE_DAILY, szName);
+  EndedPeriodNames names;
+  FormatEndedPeriodNames(&names, nEndedLogID);
+  WriteStateKey(LOGSINK_KEY_PERMANENT_FILE, names.szPermanentFile);
+  WriteStateKey(LOGSINK_KEY_DAILY_FILE, names.szDailyFile);
+  WriteStateKey(LOGSINK_KEY_ARCHIVE_FILE_DAILY, names.szArchiveFileDaily);
+}
+
+bool WritePeriodStartState(const EndedPeriodNames& names, const wchar_t* pszArchiveFile, const wchar_t* pszDate,
+                           int nLogID) {
+  wchar_t szLogID[16];
+  swprintf_s(szLogID, L"%d", nLogID);
+  struct Key {
+    const wchar_t* pszName;
+    const wchar_t* pszValue;
+    bool bWritten;
+  } keys[] = {
+      {LOGSINK_KEY_PERMANENT_FILE, names.szPermanentFile, false},
+      {LOGSINK_KEY_DAILY_FILE, names.szDailyFile, false},
+      {LOGSINK_KEY_ARCHIVE_FILE_DAILY, names.szArchiveFileDaily, false},
+      {LOGSINK_KEY_ARCHIVE_FILE, pszArchiveFile, pszArchiveFile == nullptr},
+      {LOGSINK_KEY_DATE, pszDate, false},
+      {LOGSINK_KEY_LOG_ID, szLogID, false},
+  };
+
+  // The section as it is, so that its other lines (and the order of all) stay; a section the
+  // buffer cuts is read again into a larger one.
+  std::vector<wchar_t> current(2048);
+  for (;;) {
+    const DWORD nRead = GetPrivateProfileSectionW(LOGSINK_SECTION_DATA, current.data(),
+                                                  static_cast<DWORD>(current.size()), g_logsink.szStateFilePath);
+    if (nRead + 2 < current.size()) break;
+    current.resize(current.size() * 2);
+  }
+
+  std::vector<wchar_t> lines;
+  auto append = [&lines](const wchar_t* pszText) { lines.insert(lines.end(), pszText, pszText + wcslen(pszText)); };
+  for (const wchar_t* pszLine = current.data(); *pszLine != L'\0'; pszLine += wcslen(pszLine) + 1) {
+    const wchar_t* pszEquals = wcschr(pszLine, L'=');
+    const size_t nName = pszEquals != nullptr ? static_cast<size_t>(pszEquals - pszLine) : wcslen(pszLine);
+    Key* pKey = nullptr;
+    for (Key& key : keys) {
+      if (!key.bWritten && wcslen(key.pszName) == nName && _wcsnicmp(key.pszName, pszLine, nName) == 0) {
+        pKey = &key;
+        break;
+      }
+    }
+    if (pKey != nullptr) {
+      // The key keeps its spelling in the file, as a single write would leave it.
+      lines.insert(lines.end(), pszLine, pszLine + nName);
+      append(L"=");
+      append(pKey->pszValue);
+      pKey->bWritten = true;
+    } else {
+      append(pszLine);
+    }
+    lines.push_back(L'\0');
+  }
+  for (Key& key : keys) {
+    if (key.bWritten) continue;
+    append(key.pszName);
+    append(L"=");
+    append(key.pszValue);
+    lines.push_back(L'\0');
+  }
+  lines.push_back(L'\0');
+  return WritePrivateProfileSectionW(LOGSINK_SECTION_DATA, lines.data(), g_logsink.szStateFilePath) != FALSE;
 }
 
 bool FormatLogFileName(wchar_t (&out_szName)[LOGSINK_NAME_CAPACITY], const wchar_t* pszFormat,
@@ -183,15 +250,18 @@ int LogsinkStartUp(int argc, wchar_t* argv[]) {
     return LOGSINK_EXIT_USAGE;
   }
 
-  if (szStoredDate[0] != L'\0' && wcscmp(szStoredDate, szToday) != 0) {
+  const bool bPeriodEnded = szStoredDate[0] != L'\0' && wcscmp(szStoredDate, szToday) != 0;
+  EndedPeriodNames ended = {};
+  if (bPeriodEnded) {
     FormatLogFileName(g_logsink.szPermanentFileName, L"%s_%04d.per", g_logsink.nLogID);
+    FormatEndedPeriodNames(&ended, g_logsink.nLogID);
     WriteEndedPeriodKeys(g_logsink.nLogID);
     ++g_logsink.nLogID;
   }
 
-  wchar_t szValue[LOGSINK_NAME_CAPACITY];
-  swprintf_s(szValue, L"%s_Permanent.zip", g_logsink.pszBaseName);
-  WriteStateKey(LOGSINK_KEY_ARCHIVE_FILE, szValue);
+  wchar_t szArchiveFile[LOGSINK_NAME_CAPACITY];
+  swprintf_s(szArchiveFile, L"%s_Permanent.zip", g_logsink.pszBaseName);
+  WriteStateKey(LOGSINK_KEY_ARCHIVE_FILE, szArchiveFile);
 
   FormatLogFileName(g_logsink.szDailyFileName, L"%s_%04d.log", g_logsink.nLogID);
   g_logsink.pDailyFile = _wfsopen(g_logsink.szDailyFileName, L"at", _SH_DENYNO);
@@ -211,9 +281,20 @@ int LogsinkStartUp(int argc, wchar_t* argv[]) {
   WriteFileHeader(g_logsink.pDailyFile, nYear, nMonth, nDay);
   WriteFileHeader(g_logsink.pPermanentFile, nYear, nMonth, nDay);
 
-  WriteStateKey(LOGSINK_KEY_DATE, szToday);
-  swprintf_s(szValue, L"%d", g_logsink.nLogID);
-  WriteStateKey(LOGSINK_KEY_LOG_ID, szValue);
+  if (bPeriodEnded) {
+    // The new LogID must never be seen with the old Date (see WritePeriodStartState); the
+    // ended period's keys go along, in case a cleanup still running from an earlier logger
+    // cleared them after they were written above.
+    WritePeriodStartState(ended, szArchiveFile, szToday, g_logsink.nLogID);
+  } else {
+    // No period ended: the log ID is the stored one (or the first), so a kill between the
+    // two writes leaves a state that names this same period. Written key by key, the keys a
+    // running cleanup empties are not read and put back.
+    wchar_t szLogID[16];
+    swprintf_s(szLogID, L"%d", g_logsink.nLogID);
+    WriteStateKey(LOGSINK_KEY_DATE, szToday);
+    WriteStateKey(LOGSINK_KEY_LOG_ID, szLogID);
+  }
   WritePrivateProfileStringW(nullptr, nullptr, nullptr, g_logsink.szStateFilePath);
 
   int nKick = KickCleanup();

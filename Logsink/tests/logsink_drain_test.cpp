@@ -5,10 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "Logsink.h"
 #include "LogsinkFiles.h"
@@ -225,6 +230,63 @@ TEST_F(DrainTest, FileThatCannotBeOpenedAtASwitchIsReportedAndTriedAgain) {
   EXPECT_NE(pal_testing::ReadFile(debug_output_).find("Failed to open log file"), std::string::npos);
   // The switch itself went through: the state file names the ended period.
   EXPECT_EQ(StateValue(root_.path(), "LogID"), "2");
+}
+
+// What a cleanup reading the state file at any moment finds: the log ID of a period with the
+// date that period began and, beside them, the names of the period before it. A reader in
+// another thread reads the section over and over while the logger switches period after
+// period; written key by key, a read between two writes would find a new LogID with the
+// Date of the period before, which a start-up would take as the ended period.
+TEST_F(DrainTest, StateFileNeverHoldsAHalfRecordedSwitch) {
+  constexpr int kSwitches = 40;
+  auto period_date = [](int period) {  // period 2 began on 2026/01/01, each one a day later
+    char text[32];
+    std::snprintf(text, sizeof text, "2026/%02d/%02d", 1 + (period - 2) / 28, 1 + (period - 2) % 28);
+    return std::string(text);
+  };
+  auto name = [](int id, const char* suffix) {
+    char text[64];
+    std::snprintf(text, sizeof text, "C:\\ProgramData\\NORVANTE\\TQ770\\log\\Drain_%04d%s", id, suffix);
+    return std::string(text);
+  };
+  const std::string state_path = StateFile(root_.path());
+  const std::wstring state(state_path.begin(), state_path.end());  // ASCII
+  std::atomic<bool> done{false};
+  std::atomic<int> reads{0};
+  std::vector<std::string> mixed;
+  std::thread reader([&] {
+    while (!done) {
+      wchar_t section[2048] = {};
+      GetPrivateProfileSectionW(L"Data", section, 2048, state.c_str());
+      std::map<std::string, std::string> keys;
+      for (const wchar_t* line = section; *line != L'\0'; line += wcslen(line) + 1) {
+        const std::string text(line, line + wcslen(line));  // ASCII
+        keys[text.substr(0, text.find('='))] = text.substr(text.find('=') + 1);
+      }
+      ++reads;
+      const int id = keys.count("LogID") ? std::stoi(keys["LogID"]) : 0;
+      if (id < 2) continue;
+      if (keys["Date"] != period_date(id) || keys["DailyFile"] != name(id - 1, ".log") ||
+          keys["PermanentFile"] != name(id - 1, ".per") || keys["ArchiveFileDaily"] != name(id - 1, ".zip")) {
+        std::string all;
+        for (const wchar_t* c = section; *c != L'\0' || c[1] != L'\0'; ++c) all += *c == L'\0' ? '|' : static_cast<char>(*c);
+        mixed.push_back(all);
+      }
+    }
+  });
+  next_switch_ = StartClock(Local(2025, 12, 31, 12));
+  for (int period = 2; period < 2 + kSwitches; ++period) {
+    const WORD month = static_cast<WORD>(1 + (period - 2) / 28);
+    const WORD day = static_cast<WORD>(1 + (period - 2) % 28);
+    Drain(Local(2026, month, day, 4), 3, "first of period " + std::to_string(period));
+  }
+  done = true;
+  reader.join();
+  EXPECT_TRUE(mixed.empty()) << mixed.size() << " of " << reads << " reads, the first: "
+                             << (mixed.empty() ? std::string() : mixed.front());
+  EXPECT_GT(reads, kSwitches);
+  EXPECT_EQ(StateValue(root_.path(), "LogID"), std::to_string(1 + kSwitches));
+  EXPECT_EQ(StateValue(root_.path(), "Date"), period_date(1 + kSwitches));
 }
 
 int g_failing_path_index = 0;

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -14,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "LogChannel.h"
 #include "LogChannelWriter.h"
 #include "logsink_testing.h"
 #include "pal_testing.h"
@@ -99,8 +102,8 @@ TEST(LoggerLoadTest, EightWritersTenThousandRecordsEachAppearExactlyOnce) {
   }
 }
 
-// Starts the logger until one keeps the channel: a start right after a crash may find the
-// channel's events still held by a writer inside its 10 s wait, and then ends at once.
+// Starts the logger until one keeps the channel (the first normally does: a start that finds
+// the channel's events still held by a writer inside its 10 s wait takes them over).
 std::unique_ptr<Process> RestartLogger(const std::string& root) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
   while (std::chrono::steady_clock::now() < deadline) {
@@ -177,6 +180,74 @@ TEST(LoggerCrashTest, WritersSurviveAKilledAndRestartedLogger) {
     SCOPED_TRACE(id);
     for (size_t i = 1; i < seqs.size(); ++i) ASSERT_LT(seqs[i - 1], seqs[i]) << "record twice or out of order";
   }
+}
+
+// A writer inside its wait for the buffer: it holds the channel mutex and the channel's
+// events and section open, then waits up to 10 s for the buffer and posts one record.
+PAL_CHILD(waiting_writer) {
+  HANDLE mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kLogChannelMutexName);
+  if (mutex == nullptr) return 2;
+  WaitForSingleObject(mutex, INFINITE);
+  HANDLE ready = OpenEventW(EVENT_ALL_ACCESS, FALSE, kLogChannelBufferReadyName);
+  HANDLE data = OpenEventW(EVENT_ALL_ACCESS, FALSE, kLogChannelDataReadyName);
+  HANDLE section = OpenFileMappingW(FILE_MAP_WRITE, FALSE, kLogChannelBufferName);
+  auto* view = section != nullptr ? static_cast<unsigned char*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 0)) : nullptr;
+  if (ready == nullptr || data == nullptr || view == nullptr) return 3;
+  pal_testing::ChildSay("holding");
+  if (WaitForSingleObject(ready, kLogChannelBufferWaitMs) != WAIT_OBJECT_0) return 4;
+  const char text[] = "[QNV]posted across the restart\n";
+  memset(view, 0, 9);
+  view[0] = 3;
+  memcpy(view + 9, text, sizeof text);
+  SetEvent(data);
+  UnmapViewOfFile(view);
+  CloseHandle(section);
+  CloseHandle(data);
+  CloseHandle(ready);
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  return 0;
+}
+
+// The logger is killed while a record is being handed over (the buffer is taken and never
+// posted, as by a writer that died) and a second writer waits for the buffer, keeping the
+// channel's events alive. The logger started next is the only one (it holds the single-
+// instance mutex): it takes the events over instead of ending at once, the waiting writer's
+// record is logged, and later records flow.
+TEST(LoggerCrashTest, RestartedLoggerTakesOverEventsAWaitingWriterHolds) {
+  pal_testing::ScopedMachineRoot root;
+  InstallLogger(root.path());
+  std::unique_ptr<Process> logger(StartLogger(root.path()));
+  ASSERT_NE(logger, nullptr);
+  {
+    HANDLE ready = OpenEventW(EVENT_ALL_ACCESS, FALSE, kLogChannelBufferReadyName);
+    ASSERT_NE(ready, nullptr);
+    ASSERT_EQ(WaitForSingleObject(ready, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+    CloseHandle(ready);
+  }
+  pal_testing::Child writer("waiting_writer");
+  ASSERT_EQ(writer.ReadLine(), "holding");
+  logger->Kill(SIGKILL);
+  ASSERT_EQ(logger->Wait(), 128 + SIGKILL);
+
+  std::unique_ptr<Process> restarted(StartLogger(root.path()));
+  ASSERT_NE(restarted, nullptr) << "the restarted logger did not open the channel";
+  EXPECT_EQ(writer.Wait(), 0);
+  ASSERT_TRUE(PostRecord(3, "[QNV]after the restart\n"));
+  ASSERT_TRUE(WaitChannelIdle());
+  EXPECT_TRUE(restarted->Running());
+  restarted->Kill(SIGTERM);
+  restarted->Wait();
+
+  std::vector<std::string> lines = ReadLines(LogDir(root.path()) + "/Logsink_0001.log");
+  auto has = [&](const std::string& message) {
+    return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+             return line.size() > message.size() && line.compare(line.size() - message.size(), message.size(), message) == 0 &&
+                    line.rfind("INF\t", 0) == 0;
+           }) == 1;
+  };
+  EXPECT_TRUE(has("\tposted across the restart"));
+  EXPECT_TRUE(has("\tafter the restart"));
 }
 
 }  // namespace
