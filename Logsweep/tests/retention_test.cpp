@@ -250,6 +250,33 @@ TEST(ArchiveLogFile, FailingArchiverKeepsFileAndKeyForTheNextRun) {
   EXPECT_EQ(ZipMember(folder + "/L_Permanent.zip", "L_0002.per"), "per 2\n");
 }
 
+// A run that ended after it had archived the day's log and cleared its key, but before the
+// archive took the log's name, leaves the archive under its ".zip" name (with or without the
+// log beside it). The next run finishes the job: one archive of the log, under the log's name.
+TEST(ArchiveLogFile, DayArchiveLeftUnderItsZipNameIsFinishedByTheNextRun) {
+  for (bool log_left : {false, true}) {
+    SCOPED_TRACE(log_left ? "log still there" : "log already removed");
+    pal_testing::ScopedMachineRoot root;
+    InstallArchiver();
+    const std::string folder = LogFolder();
+    MakeFile(folder + "/L_0004.log", 7, "day 4\r\n");
+    WriteState({"DailyFile=L_0004.log", "ArchiveFileDaily=L_0004.zip"});
+    ASSERT_EQ(DeleteOldLogFiles(kLogFolder, L"*.log", 365, 2000), 0);
+    // The state that run would have left had it ended before its last step.
+    std::filesystem::rename(folder + "/L_0004.log", folder + "/L_0004.zip");
+    if (log_left) MakeFile(folder + "/L_0004.log", 7, "day 4\r\n");
+    ASSERT_EQ(StateValue("DailyFile"), "");
+
+    EXPECT_EQ(DeleteOldLogFiles(kLogFolder, L"*.log", 365, 2000), 0);
+    EXPECT_FALSE(Exists(folder + "/L_0004.zip"));
+    EXPECT_EQ(ZipEntries(folder + "/L_0004.log"), std::vector<std::string>{"L_0004.log"});
+    EXPECT_EQ(ZipMember(folder + "/L_0004.log", "L_0004.log"), "day 4\r\n");
+    // Once finished, a later run leaves it alone.
+    EXPECT_EQ(DeleteOldLogFiles(kLogFolder, L"*.log", 365, 2000), 0);
+    EXPECT_EQ(ZipEntries(folder + "/L_0004.log"), std::vector<std::string>{"L_0004.log"});
+  }
+}
+
 // Values that would reach outside the log folder are never used: the pair is skipped, its
 // key stays and the archiver is not even started.
 TEST(ArchiveLogFile, ValuesOtherThanPlainNamesAreSkipped) {
