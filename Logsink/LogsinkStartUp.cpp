@@ -147,7 +147,10 @@ bool FormatLogFileName(wchar_t (&out_szName)[LOGSINK_NAME_CAPACITY], const wchar
   return _snwprintf_s(out_szName, _TRUNCATE, pszFormat, g_logsink.pszBaseName, nLogID) >= 0;
 }
 
-int KickCleanup() {
+namespace {
+
+// Starts Logsweep; its process handle goes to `out_phProcess` when given, else it is closed.
+int StartCleanup(HANDLE* out_phProcess) {
   wchar_t szPath[LOGSINK_PATH_CAPACITY] = {};
   if (g_pfnLogsinkModulePath(5, 2, 1, true, szPath) != QNVERROR_NO_ERROR) {
     return LOGSINK_KICK_NO_PATH;
@@ -166,10 +169,41 @@ int KickCleanup() {
                       nullptr, &stStartupInfo, &stProcessInfo)) {
     nResult = LOGSINK_KICK_NO_PROCESS;
   }
-  if (stProcessInfo.hProcess != nullptr) CloseHandle(stProcessInfo.hProcess);
+  if (out_phProcess != nullptr) {
+    *out_phProcess = stProcessInfo.hProcess;
+  } else if (stProcessInfo.hProcess != nullptr) {
+    CloseHandle(stProcessInfo.hProcess);
+  }
   if (stProcessInfo.hThread != nullptr) CloseHandle(stProcessInfo.hThread);
   return nResult;
 }
+
+// How long a start-up waits for the cleanup of a period still named in the state file.
+constexpr DWORD kPendingCleanupWaitMs = 60000;
+
+// The state file names one ended period. One still named when the next period ends was never
+// taken by a cleanup: the logger ended between recording its switch and starting the cleanup,
+// and the next start-up falls on a later date. Written over, that period would never be
+// archived; so a cleanup runs for it first (bounded: a cleanup that has read the names goes
+// on with them, and takes the next period on in a later pass).
+void CleanUpPendingPeriod() {
+  wchar_t szPermanent[MAX_PATH] = {};
+  wchar_t szDaily[MAX_PATH] = {};
+  GetPrivateProfileStringW(LOGSINK_SECTION_DATA, LOGSINK_KEY_PERMANENT_FILE, L"", szPermanent, MAX_PATH,
+                           g_logsink.szStateFilePath);
+  GetPrivateProfileStringW(LOGSINK_SECTION_DATA, LOGSINK_KEY_DAILY_FILE, L"", szDaily, MAX_PATH,
+                           g_logsink.szStateFilePath);
+  if (szPermanent[0] == L'\0' && szDaily[0] == L'\0') return;
+  HANDLE hProcess = nullptr;
+  if (StartCleanup(&hProcess) == LOGSINK_KICK_OK && hProcess != nullptr) {
+    WaitForSingleObject(hProcess, kPendingCleanupWaitMs);
+  }
+  if (hProcess != nullptr) CloseHandle(hProcess);
+}
+
+}  // namespace
+
+int KickCleanup() { return StartCleanup(nullptr); }
 
 BOOL WINAPI ConsoleCtrlHandler(DWORD dwCtrlType) {
   (void)dwCtrlType;
@@ -253,6 +287,7 @@ int LogsinkStartUp(int argc, wchar_t* argv[]) {
   const bool bPeriodEnded = szStoredDate[0] != L'\0' && wcscmp(szStoredDate, szToday) != 0;
   EndedPeriodNames ended = {};
   if (bPeriodEnded) {
+    CleanUpPendingPeriod();
     FormatLogFileName(g_logsink.szPermanentFileName, L"%s_%04d.per", g_logsink.nLogID);
     FormatEndedPeriodNames(&ended, g_logsink.nLogID);
     WriteEndedPeriodKeys(g_logsink.nLogID);
