@@ -262,6 +262,42 @@ TEST(FaultScenario, LoggerKilledDuringPeriodSwitchLosesNoFlushedLine) {
   }
 }
 
+// The logger recorded its switch to period 7 and was killed before it started the cleanup; it
+// is started again on a later date, which ends period 7 as well. Both ended periods are
+// archived: the one still named in the state file before period 7's names take its place.
+TEST(FaultScenario, LaterStartArchivesAPeriodNoCleanupTookBeforeEndingTheNext) {
+  pal_testing::ScopedMachineRoot root;
+  using namespace logsink_testing;
+  InstallProgram(root.path(), LOGSINK_BUILD_PATH, "Logsink.exe");
+  InstallProgram(root.path(), LOGSWEEP_BUILD_PATH, "Logsweep.exe");
+  logsweep_testing::InstallArchiver();
+  const std::string folder = LogDir(root.path());
+  pal_testing::WriteFile(StateFile(root.path()),
+                         "[Data]\r\nArchiveFile=Logsink_Permanent.zip\r\nDate=2026/03/11\r\nLogID=7\r\n"
+                         "PermanentFile=Logsink_0006.per\r\nDailyFile=Logsink_0006.log\r\n"
+                         "ArchiveFileDaily=Logsink_0006.zip\r\n");
+  for (const char* file : {"Logsink_0006.log", "Logsink_0006.per", "Logsink_0007.log", "Logsink_0007.per"}) {
+    pal_testing::WriteFile(folder + "/" + file, std::string("lines of ") + file + "\r\n");
+  }
+
+  const std::string clock_file = root.path() + "/clock.txt";
+  pal_testing::WriteFile(clock_file, "2026-03-13 12:00:00\n");
+  std::unique_ptr<Process> logger(StartLogger(root.path(), "Logsink", FrozenClockEnv(clock_file, "UTC")));
+  ASSERT_NE(logger, nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return StateValue(root.path(), "DailyFile").empty() && !LogsweepRunning(root.path()); },
+                        60000));
+  logger->Kill(SIGTERM);
+  logger->Wait();
+
+  EXPECT_EQ(StateValue(root.path(), "LogID"), "8");
+  for (const char* log : {"Logsink_0006.log", "Logsink_0007.log"}) {
+    SCOPED_TRACE(log);
+    EXPECT_EQ(logsweep_testing::ZipMember(folder + "/" + log, log), std::string("lines of ") + log + "\r\n");
+  }
+  EXPECT_EQ(logsweep_testing::ZipEntries(folder + "/Logsink_Permanent.zip"),
+            (std::vector<std::string>{"Logsink_0006.per", "Logsink_0007.per"}));
+}
+
 // ---- A full disk under the logger ---------------------------------------------------------------
 
 namespace {
