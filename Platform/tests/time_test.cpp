@@ -99,8 +99,11 @@ TEST(Time, LocalTimeFollowsTheHostZoneAndTheFakedClock) {
   std::string self = std::filesystem::read_symlink("/proc/self/exe");
   std::string output;
   // The preloaded clock library must be allowed beside AddressSanitizer in sanitizer builds.
+  // The library is preloaded directly: the faketime wrapper names a semaphore after its own pid
+  // and refuses to start when a stale one of that name is left in /dev/shm.
   ASSERT_EQ(pal_testing::RunProgram({"/usr/bin/env", "TZ=America/New_York", "ASAN_OPTIONS=verify_asan_link_order=0",
-                                     "faketime", "2024-07-01 23:30:00",
+                                     "LD_PRELOAD=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
+                                     "FAKETIME=2024-07-01 23:30:00", "FAKETIME_DONT_FAKE_MONOTONIC=1",
                                      self, "--pal-child", "print_clocks"},
                                     &output),
             0)
