@@ -111,6 +111,10 @@ bool LogsinkTakeOverChannel(HANDLE hBufferMutex, HANDLE hDataReady);
 // period's files with their headers and kicks the cleanup. `now` is the switch moment.
 void SwitchLogFiles(const SYSTEMTIME& now);
 
+// The period number after nLogID. A state file may carry any int: past INT_MAX the number wraps
+// to INT_MIN, as a 32-bit counter would, instead of overflowing.
+inline int NextLogID(int nLogID) { return static_cast<int>(static_cast<unsigned>(nLogID) + 1u); }
+
 // The name written for a record level: the level table's names for 0 to 6 and 99; for a level
 // without a name, its number in three digits ("007", "255").
 const char* LogsinkLevelName(BYTE level);

@@ -190,7 +190,7 @@ void SwitchLogFiles(const SYSTEMTIME& now) {
   // again, and ends it then.
   EndedPeriodNames ended;
   FormatEndedPeriodNames(&ended, g_logsink.nLogID);
-  ++g_logsink.nLogID;
+  g_logsink.nLogID = NextLogID(g_logsink.nLogID);
 
   bool bDailyFits = FormatLogFileName(g_logsink.szDailyFileName, L"%s_%04d.log", g_logsink.nLogID);
   bool bPermanentFits =

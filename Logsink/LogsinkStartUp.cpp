@@ -291,7 +291,7 @@ int LogsinkStartUp(int argc, wchar_t* argv[]) {
     FormatLogFileName(g_logsink.szPermanentFileName, L"%s_%04d.per", g_logsink.nLogID);
     FormatEndedPeriodNames(&ended, g_logsink.nLogID);
     WriteEndedPeriodKeys(g_logsink.nLogID);
-    ++g_logsink.nLogID;
+    g_logsink.nLogID = NextLogID(g_logsink.nLogID);
   }
 
   wchar_t szArchiveFile[LOGSINK_NAME_CAPACITY];

@@ -127,6 +127,9 @@ TEST(LogsinkBadInput, TamperedStateFile) {
        "<missing>"},
       {"date_not_a_date_ends_the_period", "[Data]\r\nLogID=3\r\nDate=someday\r\n", false, "Logsink_0004.log", "4",
        "Logsink_0003.log"},
+      // The period number wraps like a 32-bit counter rather than overflowing.
+      {"log_id_at_its_largest_ends_the_period", "[Data]\r\nLogID=2147483647\r\nDate=1999/01/01\r\n", false,
+       "Logsink_-2147483648.log", "-2147483648", "Logsink_2147483647.log"},
       {"keys_in_another_section", "[data2]\r\nLogID=3\r\nDate=1999/01/01\r\n", false, "Logsink_0001.log", "1",
        "<missing>"},
       {"binary_junk", "\x00\xff[Data\x01LogID=9\x00\r\n\x7f"s, false, "Logsink_0001.log", "1",
