@@ -42,18 +42,9 @@ std::string Lines(int progress_max, const std::vector<std::string>& results) {
 }
 std::vector<std::string> Repeat(const std::string& what, int n) { return std::vector<std::string>(n, what); }
 
-// The 27-byte slot record as the printer keeps it, in hex.
+using printersim::SlotRecordHex;
 std::string Record(int slot, unsigned definition, int base, int ink, unsigned paper, const std::string& name) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%02x%02x%02x%02x%02x%02x000000000000%02x%02x%02x", slot, definition & 0xff,
-                (definition >> 8) & 0xff, (definition >> 16) & 0xff, definition >> 24, base, ink, paper & 0xff,
-                (paper >> 8) & 0xff);
-  std::string hex = buffer;
-  for (size_t i = 0; i < 12; ++i) {
-    std::snprintf(buffer, sizeof buffer, "%02x", i < name.size() && i < 11 ? static_cast<unsigned char>(name[i]) : 0);
-    hex += buffer;
-  }
-  return hex;
+  return SlotRecordHex(slot, definition, base, ink, paper, name);
 }
 const std::string kGloss = Record(0, 301, 1, 95, 1200, "STGLOSS300");
 const std::string kCotton = Record(1, 302, 5, 80, 1500, "COTTONRAG");

@@ -39,21 +39,11 @@ std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std:
   return a;
 }
 
-// The 27-byte slot record as the printer keeps it, in hex.
+// A slot record in hex, with the paper length in whole units.
 std::string Record(int slot, unsigned definition, int base, int ink, int length, const std::string& name,
                    const std::string& printer_data = "000000000000") {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%02x%02x%02x%02x%02x%02x", slot, definition & 0xff, (definition >> 8) & 0xff,
-                (definition >> 16) & 0xff, definition >> 24, base);
-  std::string hex = buffer + printer_data;
-  unsigned paper = static_cast<unsigned>(length * 100) & 0xffff;
-  std::snprintf(buffer, sizeof buffer, "%02x%02x%02x", ink, paper & 0xff, paper >> 8);
-  hex += buffer;
-  for (size_t i = 0; i < 12; ++i) {
-    std::snprintf(buffer, sizeof buffer, "%02x", i < name.size() && i < 11 ? static_cast<unsigned char>(name[i]) : 0);
-    hex += buffer;
-  }
-  return hex;
+  return printersim::SlotRecordHex(slot, definition, base, ink, static_cast<unsigned>(length * 100), name,
+                                   printer_data);
 }
 const std::string kGloss = Record(0, 301, 1, 95, 12, "STGLOSS300");
 const std::string kCotton = Record(1, 302, 5, 80, 15, "COTTONRAG");

@@ -114,4 +114,19 @@ void SimulatedPrinters::SetControl(const std::string& printer, const std::string
   WriteText(folder_ + "/" + printer + ".ctl", text);
 }
 
+std::string SlotRecordHex(int slot, unsigned definition, int base, int ink, unsigned paper, const std::string& name,
+                          const std::string& printer_data_hex) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%02x%02x%02x%02x%02x%02x", slot, definition & 0xff, (definition >> 8) & 0xff,
+                (definition >> 16) & 0xff, definition >> 24, base);
+  std::string hex = buffer + printer_data_hex;
+  std::snprintf(buffer, sizeof buffer, "%02x%02x%02x", ink, paper & 0xff, (paper >> 8) & 0xff);
+  hex += buffer;
+  for (size_t i = 0; i < 12; ++i) {
+    std::snprintf(buffer, sizeof buffer, "%02x", i < name.size() && i < 11 ? static_cast<unsigned char>(name[i]) : 0);
+    hex += buffer;
+  }
+  return hex;
+}
+
 }  // namespace printersim

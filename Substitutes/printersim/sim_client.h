@@ -36,6 +36,12 @@ class SimulatedPrinters {
   int stdin_fd_ = -1;
 };
 
+// A slot record (27 bytes) as the simulator keeps it in its state, in hex: slot, media
+// definition (little endian), base media, six bytes of printer data, ink, paper value (little
+// endian) and the name in 12 bytes (at most 11 characters, NUL-padded).
+std::string SlotRecordHex(int slot, unsigned definition, int base, int ink, unsigned paper, const std::string& name,
+                          const std::string& printer_data_hex = "000000000000");
+
 // Path of the simulator program in the build tree.
 std::string SimulatorPath();
 

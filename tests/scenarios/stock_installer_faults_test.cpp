@@ -60,18 +60,9 @@ int WaitExit(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// The 27-byte slot record as the printer keeps it, in hex.
+// A slot record in hex, with the paper length in whole units.
 std::string Record(int slot, unsigned definition, int base, int ink, int length, const std::string& name) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%02x%02x%02x%02x%02x%02x000000000000%02x%02x%02x", slot, definition & 0xff,
-                (definition >> 8) & 0xff, (definition >> 16) & 0xff, definition >> 24, base, ink,
-                static_cast<unsigned>(length * 100) & 0xff, (static_cast<unsigned>(length * 100) >> 8) & 0xff);
-  std::string hex = buffer;
-  for (size_t i = 0; i < 12; ++i) {
-    std::snprintf(buffer, sizeof buffer, "%02x", i < name.size() && i < 11 ? static_cast<unsigned char>(name[i]) : 0);
-    hex += buffer;
-  }
-  return hex;
+  return printersim::SlotRecordHex(slot, definition, base, ink, static_cast<unsigned>(length * 100), name);
 }
 
 // The three media of the sample media-definition file, as their slots must end.
