@@ -262,7 +262,10 @@ TEST_F(IniTest, SectionWriteIsNeverSeenHalfDone) {
   ASSERT_EQ(writer.ReadLine(), "writing");
   int distinct = 0;
   std::wstring last;
-  for (int i = 0; i < 300; ++i) {
+  // At least 300 reads, and on until several writes were seen (a loaded machine may hold the
+  // writer back), within a bound.
+  const ULONGLONG give_up = GetTickCount64() + 20000;
+  for (int i = 0; i < 300 || (distinct < 3 && GetTickCount64() < give_up); ++i) {
     wchar_t section[64] = {};
     GetPrivateProfileSectionW(L"Data", section, 64, file);
     std::wstring id = section;
